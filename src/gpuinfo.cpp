@@ -380,6 +380,7 @@ extern "C" int gpuinfo_vram_mb(int index)
 
 /* The module entry does nothing of the library's own: the two texts are
  * zero-filled by the loader and nothing needs setting up or tearing down. */
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID)
 {
     return TRUE;

@@ -247,7 +247,7 @@ static HRESULT STDMETHODCALLTYPE fake_adapter_CheckInterfaceSupport(IDXGIAdapter
     return a->version_hr;
 }
 
-static const IDXGIAdapterVtbl fake_adapter_vtbl = {
+static IDXGIAdapterVtbl fake_adapter_vtbl = {
     fake_adapter_QueryInterface,
     fake_adapter_AddRef,
     fake_adapter_Release,
@@ -360,7 +360,7 @@ static HRESULT STDMETHODCALLTYPE fake_factory_CreateSoftwareAdapter(IDXGIFactory
     return unexpected();
 }
 
-static const IDXGIFactoryVtbl fake_factory_vtbl = {
+static IDXGIFactoryVtbl fake_factory_vtbl = {
     fake_factory_QueryInterface,
     fake_factory_AddRef,
     fake_factory_Release,
@@ -419,7 +419,7 @@ HRESULT WINAPI CreateDXGIFactory(REFIID riid, void **factory)
         return unexpected();
     if (FAILED(g_scenario.create_hr) || g_scenario.create_gives_null)
         return g_scenario.create_hr;
-    g_factory.iface.lpVtbl = (IDXGIFactoryVtbl *)&fake_factory_vtbl;
+    g_factory.iface.lpVtbl = &fake_factory_vtbl;
     take_ref(&g_factory.refs);
     *factory = &g_factory.iface;
     return g_scenario.create_hr;
@@ -431,6 +431,6 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     (void)instance, (void)reason, (void)reserved;
     for (int i = 0; i < FAKE_DXGI_MAX_ADAPTERS; ++i)
-        g_adapters[i].iface.lpVtbl = (IDXGIAdapterVtbl *)&fake_adapter_vtbl;
+        g_adapters[i].iface.lpVtbl = &fake_adapter_vtbl;
     return TRUE;
 }

@@ -1,0 +1,26 @@
+# cmake -DPREFIX=<dir> [-DDXGI=<dll>] -P WinePrefix.cmake
+# Creates a private Wine prefix once (about ten seconds) and, with DXGI,
+# installs that DLL as the prefix's system32\dxgi.dll, the file a library
+# that loads dxgi.dll from the system directory finds.
+if(NOT PREFIX)
+  message(FATAL_ERROR "PREFIX is required")
+endif()
+find_program(WINEBOOT wineboot REQUIRED)
+find_program(WINESERVER wineserver PATHS /usr/lib/wine NO_DEFAULT_PATH)
+find_program(WINESERVER wineserver REQUIRED)
+set(ENV{WINEPREFIX} ${PREFIX})
+set(ENV{WINEDEBUG} -all)
+set(ENV{WINEDLLOVERRIDES} "mscoree,mshtml=")
+if(NOT EXISTS ${PREFIX}/system.reg)
+  message(STATUS "Creating the Wine prefix ${PREFIX} (once, about ten seconds)")
+  get_filename_component(parent ${PREFIX} DIRECTORY)
+  file(MAKE_DIRECTORY ${parent})
+  execute_process(COMMAND ${WINEBOOT} -i RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  execute_process(COMMAND ${WINESERVER} -w)
+  if(NOT rc EQUAL 0 OR NOT EXISTS ${PREFIX}/system.reg)
+    message(FATAL_ERROR "wineboot failed (${rc}) for ${PREFIX}:\n${out}")
+  endif()
+endif()
+if(DXGI)
+  configure_file(${DXGI} ${PREFIX}/drive_c/windows/system32/dxgi.dll COPYONLY)
+endif()
