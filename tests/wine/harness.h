@@ -146,15 +146,24 @@ static inline void check_balanced_(int line, const struct fake_api *fake)
     harness_report(line, s.unexpected_calls == 0, "%d unexpected calls", s.unexpected_calls);
 }
 
-/* Appends a report to reports.jsonl in the working directory, where a later
- * test checks each line with a strict JSON parser and as UTF-8. */
+/* Appends a report to reports-<program>.jsonl in the working directory
+ * (emptied by the program's first report), where a later test checks every
+ * line with a strict JSON parser and as UTF-8. */
 static inline void log_report(const char *report)
 {
+    static int started;
     if (!report)
         return;
-    FILE *f = fopen("reports.jsonl", "ab");
+    char program[MAX_PATH], name[MAX_PATH + 32];
+    DWORD len = GetModuleFileNameA(NULL, program, MAX_PATH);
+    const char *base = program + len;
+    while (base > program && base[-1] != '\\')
+        --base;
+    snprintf(name, sizeof name, "reports-%.*s.jsonl", (int)strcspn(base, "."), base);
+    FILE *f = fopen(name, started ? "ab" : "wb");
     if (!f)
-        harness_fatal("open reports.jsonl");
+        harness_fatal("open the report log");
+    started = 1;
     fputs(report, f);
     fputc('\n', f);
     fclose(f);

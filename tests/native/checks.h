@@ -1,0 +1,43 @@
+/* Checks shared by the unit tests and the fuzz target. Each returns "" when
+ * the library's output is right and otherwise says what is wrong, so the
+ * unit tests can report it and the fuzz target can abort on it. */
+#ifndef QUILLMAR_NATIVE_CHECKS_H
+#define QUILLMAR_NATIVE_CHECKS_H
+
+#include "product_access.h"
+
+#include <stdint.h>
+
+#include <string>
+
+namespace checks {
+
+/* The vendor names of the report, by PCI vendor id. */
+const char *expected_vendor(uint32_t vendor_id);
+
+/* The input name as sanitize_name reads it: up to its NUL, at most 128 bytes. */
+std::string name_bytes(const char *name);
+
+/* JSON string content with its backslash escapes undone; "" if it holds an
+ * escape other than \" or \\ or a bare quote, which a name must never. */
+bool unescape_name(const std::string &escaped, std::string *out);
+
+/* `out` is what sanitize_name made of `in`: at most 191 bytes, no byte
+ * 0x01-0x1F, whole escape pairs only, no trailing space, the longest prefix
+ * of the cleaned name that fits (less a cut UTF-8 sequence and trailing
+ * spaces), and valid UTF-8 whenever the name was. */
+std::string sanitized_name_problem(const char *in, const char *out);
+
+/* `report` is strict JSON holding exactly {"adapters":[...]} with one object
+ * per record, in order, every field equal to what the record says. With
+ * names_utf8 the whole report must also be valid UTF-8. */
+std::string report_problem(const std::string &report, const product::record *table, int n, bool names_utf8);
+
+/* Builds a record; the strings are cut to fit as the library's own are. */
+product::record make_record(const std::string &name, uint32_t vendor_id, uint32_t device_id,
+                            uint64_t dedicated_vram, uint64_t shared_memory, const std::string &driver_version,
+                            int32_t software);
+
+} // namespace checks
+
+#endif

@@ -1,0 +1,164 @@
+#include "checks.h"
+#include "json_check.h"
+#include "product_access.h"
+#include "test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <stdint.h>
+#include <string.h>
+
+#include <vector>
+
+namespace {
+
+using checks::make_record;
+using product::record;
+
+std::string report_of(const std::vector<record> &table)
+{
+    const char *json = product::format_report(table.data(), (int)table.size());
+    size_t len = strnlen(json, product::JSON_BUFFER_SIZE);
+    EXPECT_LT(len, (size_t)product::JSON_BUFFER_SIZE) << "report not terminated inside its buffer";
+    return std::string(json, len);
+}
+
+const std::vector<record> worked_example = {
+    make_record("Example V7 Graphics", 0x1002, 0x73BF, 17163091968ull, 34317172736ull, "31.0.24033.1003", 0),
+    make_record("Software Rasterizer", 0x1414, 0x008C, 0, 4241260544ull, "", 1),
+};
+
+TEST(FormatReport, WorkedExampleByteForByte)
+{
+    const std::string want =
+        "{\"adapters\":[{\"index\":0,\"name\":\"Example V7 Graphics\",\"vendor\":\"AMD\",\"vendor_id\":4098,"
+        "\"device_id\":29631,\"dedicated_vram_mb\":16368,\"shared_memory_mb\":32727,"
+        "\"driver_version\":\"31.0.24033.1003\",\"software\":0},{\"index\":1,\"name\":\"Software Rasterizer\","
+        "\"vendor\":\"Microsoft\",\"vendor_id\":5140,\"device_id\":140,\"dedicated_vram_mb\":0,"
+        "\"shared_memory_mb\":4044,\"driver_version\":\"\",\"software\":1}]}";
+    ASSERT_EQ(want.size(), 378u);
+    std::string got = report_of(worked_example);
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(checks::report_problem(got, worked_example.data(), 2, true), "");
+}
+
+TEST(FormatReport, NoAdapters)
+{
+    EXPECT_EQ(report_of({}), "{\"adapters\":[]}");
+}
+
+TEST(FormatReport, OneAdapter)
+{
+    std::vector<record> one = {make_record("GPU \"X\" \\ 1", 0x10DE, 0x2684, 25757220864ull, 0, "32.0.15.6094", 0)};
+    std::string got = report_of(one);
+    EXPECT_EQ(got, "{\"adapters\":[{\"index\":0,\"name\":\"GPU \\\"X\\\" \\\\ 1\",\"vendor\":\"NVIDIA\","
+                   "\"vendor_id\":4318,\"device_id\":9860,\"dedicated_vram_mb\":24564,\"shared_memory_mb\":0,"
+                   "\"driver_version\":\"32.0.15.6094\",\"software\":0}]}");
+    EXPECT_EQ(checks::report_problem(got, one.data(), 1, true), "");
+}
+
+TEST(FormatReport, SeveralAdaptersKeepOrderAndFields)
+{
+    const std::vector<record> table = {
+        make_record("Intel(R) UHD Graphics 770", 0x8086, 0x4680, 134217728ull, 17044185088ull, "31.0.101.4502", 0),
+        make_record("Caf\xC3\xA9 \xE2\x82\xAC Adapter \xF0\x9F\x98\x80", 0x1AF4, 0x1050, 0, 1ull << 30, "", 0),
+        make_record("\tTabbed\r\n  ", 0x15AD, 0x0405, 1048575, 1048576, "0.0.0.0", 0),
+        make_record("", 0x1234, 0x1111, 0, 0, "65535.65535.65535.65535", 0),
+        make_record("Microsoft Basic Render Driver", 0x1414, 0x008C, 0, 4241260544ull, "10.0.22621.1", 1),
+    };
+    std::string got = report_of(table);
+    EXPECT_EQ(checks::report_problem(got, table.data(), (int)table.size(), true), "");
+    /* A few fields written out, so the check above is not the only judge. */
+    EXPECT_NE(got.find("\"name\":\"Caf\xC3\xA9 \xE2\x82\xAC Adapter \xF0\x9F\x98\x80\""), std::string::npos);
+    EXPECT_NE(got.find("{\"index\":2,\"name\":\"Tabbed\",\"vendor\":\"VMware\""), std::string::npos);
+    EXPECT_NE(got.find("{\"index\":3,\"name\":\"\",\"vendor\":\"QEMU\""), std::string::npos);
+    EXPECT_EQ(got.compare(got.size() - 2, 2, "]}"), 0);
+}
+
+struct size_case {
+    uint64_t bytes;
+    const char *mib;
+};
+
+TEST(FormatReport, SizesInWholeMiBRoundedDown)
+{
+    const size_case cases[] = {
+        {0, "0"},
+        {1048575, "0"},
+        {1048576, "1"},
+        {2097151, "1"},
+        {34317172736ull, "32727"},
+        {UINT64_MAX, "17592186044415"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.bytes);
+        std::vector<record> one = {make_record("A", 0x1002, 1, c.bytes, c.bytes, "", 0)};
+        json::value doc;
+        std::string error;
+        ASSERT_TRUE(json::parse(report_of(one), &doc, &error)) << error;
+        const json::value &obj = doc.members.at(0).second.items.at(0);
+        EXPECT_EQ(obj.member("dedicated_vram_mb")->text, c.mib);
+        EXPECT_EQ(obj.member("shared_memory_mb")->text, c.mib);
+    }
+}
+
+/* The largest record there is: its name sanitises to 191 bytes, every number
+ * has the most digits. */
+record widest_record()
+{
+    return make_record("A" + rep(126, '"'), 0xFFFFFFFF, 0xFFFFFFFF, UINT64_MAX, UINT64_MAX,
+                       "65535.65535.65535.65535", 0);
+}
+
+TEST(FormatReport, SixteenWidestRecordsFitWhole)
+{
+    std::vector<record> table(product::MAX_ADAPTERS, widest_record());
+    std::string want = "{\"adapters\":[";
+    for (int i = 0; i < product::MAX_ADAPTERS; ++i) {
+        if (i)
+            want += ",";
+        want += "{\"index\":" + std::to_string(i) + ",\"name\":\"A" + rep(95, "\\\"") +
+                "\",\"vendor\":\"Unknown\",\"vendor_id\":4294967295,\"device_id\":4294967295,"
+                "\"dedicated_vram_mb\":17592186044415,\"shared_memory_mb\":17592186044415,"
+                "\"driver_version\":\"65535.65535.65535.65535\",\"software\":0}";
+    }
+    want += "]}";
+    ASSERT_LT(want.size(), (size_t)product::JSON_BUFFER_SIZE);
+
+    std::string got = report_of(table);
+    EXPECT_EQ(got.size(), want.size());
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(got.compare(got.size() - 2, 2, "]}"), 0);
+    EXPECT_EQ(checks::report_problem(got, table.data(), (int)table.size(), true), "");
+}
+
+TEST(FormatReport, ShorterReportLeavesNothingOfTheLongerBehind)
+{
+    report_of(std::vector<record>(product::MAX_ADAPTERS, widest_record()));
+    EXPECT_EQ(report_of(worked_example).size(), 378u);
+    EXPECT_EQ(report_of({}), "{\"adapters\":[]}");
+}
+
+TEST(FormatReport, MoreRecordsThanTheBufferHoldsStayCompleteJson)
+{
+    /* Not reachable through enumeration (at most 16 records), but the
+     * report must stay whole JSON with whole objects if it ever is. Names of
+     * every escaped length move the point where the buffer runs out across
+     * all positions inside an object. */
+    for (size_t quotes = 0; quotes <= 126; ++quotes) {
+        SCOPED_TRACE(quotes);
+        std::vector<record> table(40, widest_record());
+        for (size_t i = 0; i < table.size(); i += 2)
+            table[i] = make_record(rep(quotes, '"'), 0x10DE, 7, 1ull << 40, 1ull << 33, "1.2.3.4", 0);
+        std::string got = report_of(table);
+        json::value doc;
+        std::string error;
+        ASSERT_TRUE(json::parse(got, &doc, &error)) << error;
+        size_t kept = doc.members.at(0).second.items.size();
+        EXPECT_GE(kept, (size_t)product::MAX_ADAPTERS);
+        EXPECT_LT(kept, table.size());
+        EXPECT_EQ(checks::report_problem(got, table.data(), (int)kept, true), "");
+    }
+}
+
+} // namespace
