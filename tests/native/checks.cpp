@@ -1,5 +1,6 @@
 #include "checks.h"
 
+#include "fake_system.h"
 #include "json_check.h"
 
 #include <string.h>
@@ -155,6 +156,24 @@ std::string report_problem(const std::string &report, const product::record *tab
         }
     }
     return "";
+}
+
+std::string expected_name(const char16_t *d, size_t units)
+{
+    size_t n = 0;
+    while (n < product::DESCRIPTION_UNITS && n < units && d[n])
+        ++n;
+    std::string out;
+    for (size_t i = 0; i < n;) {
+        bool pair = d[i] >= 0xD800 && d[i] <= 0xDBFF && i + 1 < n && d[i + 1] >= 0xDC00 && d[i + 1] <= 0xDFFF;
+        size_t step = pair ? 2 : 1;
+        std::string piece = fake::utf8_of(d + i, step);
+        if (out.size() + piece.size() > product::NAME_SIZE - 1)
+            break;
+        out += piece;
+        i += step;
+    }
+    return out;
 }
 
 product::record make_record(const std::string &name, uint32_t vendor_id, uint32_t device_id,

@@ -33,6 +33,11 @@ std::string sanitized_name_problem(const char *in, const char *out);
  * names_utf8 the whole report must also be valid UTF-8. */
 std::string report_problem(const std::string &report, const product::record *table, int n, bool names_utf8);
 
+/* What convert_name must make of a description of `units` UTF-16 units: the
+ * UTF-8 of as many whole characters (up to a NUL, at most 128 units, a lone
+ * surrogate as U+FFFD) as fit in 127 bytes. */
+std::string expected_name(const char16_t *units, size_t n);
+
 /* Builds a record; the strings are cut to fit as the library's own are. */
 product::record make_record(const std::string &name, uint32_t vendor_id, uint32_t device_id,
                             uint64_t dedicated_vram, uint64_t shared_memory, const std::string &driver_version,

@@ -26,8 +26,409 @@ fake::adapter make_adapter(const std::u16string &description, UINT vendor_id = 0
     a.vendor_id = vendor_id;
     a.device_id = 0x2684;
     a.dedicated_video_memory = 8ull << 30;
-    a.shared_memory_mb_unused_guard_ = 0;
+    a.shared_system_memory = 16ull << 30;
+    a.driver_version = 0x0020000F00100D2Aull;
     return a;
+}
+
+/* Every enumeration must give back each reference it took and make no call
+ * the fake does not expect. */
+void expect_clean_references()
+{
+    const fake::stats &st = fake::statistics();
+    EXPECT_EQ(st.live_refs, 0) << "references not released";
+    EXPECT_EQ(st.over_releases, 0) << "references released twice";
+    EXPECT_EQ(st.unexpected_calls, 0);
+}
+
+int enumerate(const fake::scenario &s, std::vector<record> *out)
+{
+    fake::reset(s);
+    int n = product::enum_adapters(out);
+    expect_clean_references();
+    return n;
+}
+
+std::string name_of(const record &r)
+{
+    const char *end = static_cast<const char *>(memchr(r.name, 0, sizeof r.name));
+    EXPECT_NE(end, nullptr) << "name not terminated inside its 128 bytes";
+    return end ? std::string(r.name, (size_t)(end - r.name)) : std::string();
+}
+
+std::u16string urep(size_t n, const std::u16string &s)
+{
+    std::u16string out;
+    for (size_t i = 0; i < n; ++i)
+        out += s;
+    return out;
+}
+
+const std::u16string GRIN = u"\U0001F600"; /* a surrogate pair */
+
+struct name_case {
+    const char *label;
+    std::u16string description;
+    std::string name;
+};
+
+TEST(ConvertName, LongestPrefixOfWholeCharacters)
+{
+    const std::string E_ACUTE = bytes({0xC3, 0xA9}), EURO = bytes({0xE2, 0x82, 0xAC});
+    const std::string GRIN8 = bytes({0xF0, 0x9F, 0x98, 0x80}), REPLACEMENT = bytes({0xEF, 0xBF, 0xBD});
+    const name_case cases[] = {
+        {"plain", u"Example V7 Graphics", "Example V7 Graphics"},
+        {"empty", u"", ""},
+        {"NUL inside", std::u16string(u"AB\0CD", 5), "AB"},
+        {"64 e-acute", urep(64, u"\u00E9"), rep(63, E_ACUTE)},
+        {"127 euro signs", urep(127, u"\u20AC"), rep(42, EURO)},
+        {"127 ASCII", urep(127, u"a"), rep(127, 'a')},
+        {"128 ASCII without NUL", urep(128, u"a"), rep(127, 'a')},
+        {"125 ASCII and e-acute fit exactly", urep(125, u"a") + u"\u00E9", rep(125, 'a') + E_ACUTE},
+        {"126 ASCII and e-acute", urep(126, u"a") + u"\u00E9", rep(126, 'a')},
+        {"123 ASCII and a pair fit exactly", urep(123, u"a") + GRIN, rep(123, 'a') + GRIN8},
+        {"124 ASCII and a pair", urep(124, u"a") + GRIN, rep(124, 'a')},
+        {"31 pairs then ASCII", urep(31, GRIN) + u"abcd", rep(31, GRIN8) + "abc"},
+        {"32 pairs", urep(32, GRIN), rep(31, GRIN8)},
+        {"lone high surrogate", std::u16string(u"A") + (char16_t)0xD83D + u"B", "A" + REPLACEMENT + "B"},
+        {"lone low surrogate", std::u16string(u"A") + (char16_t)0xDE00, "A" + REPLACEMENT},
+        {"high surrogate last", std::u16string(u"AB") + (char16_t)0xD83D, "AB" + REPLACEMENT},
+        {"swapped pair", std::u16string() + (char16_t)0xDE00 + (char16_t)0xD83D, REPLACEMENT + REPLACEMENT},
+        {"mixed widths", u"Caf\u00E9 \u20AC " + GRIN, "Caf" + E_ACUTE + " " + EURO + " " + GRIN8},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        fake::scenario s;
+        s.adapters = {make_adapter(c.description)};
+        std::vector<record> got;
+        ASSERT_EQ(enumerate(s, &got), 1);
+        std::string name = name_of(got[0]);
+        EXPECT_EQ(hex(name), hex(c.name));
+        EXPECT_EQ(hex(name), hex(checks::expected_name(c.description.data(), c.description.size())));
+        EXPECT_TRUE(json::valid_utf8(name));
+        for (int units : fake::statistics().converted_units)
+            EXPECT_LE(units, product::DESCRIPTION_UNITS);
+    }
+}
+
+TEST(ConvertName, ReadsAtMost128UnitsOfAnUnterminatedDescription)
+{
+    /* Exactly 128 units on the heap: ASan reports a read of a 129th. */
+    const std::u16string fills[] = {urep(128, u"a"), urep(64, GRIN), urep(128, u"\u20AC"),
+                                    urep(127, u"a") + (char16_t)0xD83D};
+    for (const auto &fill : fills) {
+        SCOPED_TRACE(fill.size());
+        std::unique_ptr<char16_t[]> text(new char16_t[product::DESCRIPTION_UNITS]);
+        memcpy(text.get(), fill.data(), product::DESCRIPTION_UNITS * sizeof(char16_t));
+        std::unique_ptr<char[]> name(new char[product::NAME_SIZE]());
+        fake::reset(fake::scenario());
+        product::convert_name(text.get(), name.get());
+        EXPECT_EQ(hex(std::string(name.get())), hex(checks::expected_name(fill.data(), fill.size())));
+    }
+}
+
+TEST(ConvertName, FailedConversionLeavesTheNameEmpty)
+{
+    fake::scenario s;
+    s.adapters = {make_adapter(u"First"), make_adapter(u"Second")};
+    s.failing_conversion = 1; /* fills the whole output with junk, then fails */
+    std::vector<record> got;
+    ASSERT_EQ(enumerate(s, &got), 2);
+    for (char b : got[0].name)
+        ASSERT_EQ(b, '\0') << "junk of the failed conversion kept";
+    EXPECT_EQ(name_of(got[1]), "Second");
+}
+
+TEST(EnumAdapters, RecordsFollowTheDescriptions)
+{
+    fake::scenario s;
+    fake::adapter amd = make_adapter(u"Example V7 Graphics", 0x1002);
+    amd.device_id = 0x73BF;
+    amd.dedicated_video_memory = 17163091968ull;
+    amd.dedicated_system_memory = 12345;
+    amd.shared_system_memory = 34317172736ull;
+    amd.driver_version = 0x001F00005DE103EBull;
+    fake::adapter no_version = make_adapter(u"No Version", 0x8086);
+    no_version.version_hr = DXGI_ERROR_UNSUPPORTED;
+    fake::adapter software = make_adapter(u"Software Rasterizer", 0x1414);
+    software.dedicated_video_memory = 0;
+    software.shared_system_memory = 4241260544ull;
+    s.adapters = {amd, no_version, software};
+
+    std::vector<record> got;
+    ASSERT_EQ(enumerate(s, &got), 3);
+    EXPECT_EQ(name_of(got[0]), "Example V7 Graphics");
+    EXPECT_EQ(got[0].vendor_id, 0x1002u);
+    EXPECT_EQ(got[0].device_id, 0x73BFu);
+    EXPECT_EQ(got[0].dedicated_vram, 17163091968ull);
+    EXPECT_EQ(got[0].shared_memory, 34317172736ull);
+    EXPECT_STREQ(got[0].driver_version, "31.0.24033.1003");
+    EXPECT_EQ(got[0].software, 0);
+    EXPECT_STREQ(got[1].driver_version, "") << "a failed version query leaves the version empty";
+    EXPECT_EQ(got[1].software, 0);
+    EXPECT_EQ(got[2].software, 1);
+    EXPECT_EQ(got[2].shared_memory, 4241260544ull);
+
+    const fake::stats &st = fake::statistics();
+    EXPECT_EQ(st.create_calls, 1);
+    EXPECT_EQ(st.enum_calls, 4);
+    EXPECT_EQ(st.desc_calls, 3);
+    EXPECT_EQ(st.version_calls, 3);
+
+    EXPECT_EQ(checks::report_problem(product::format_report(got.data(), 3), got.data(), 3, true), "");
+}
+
+struct walk_case {
+    const char *label;
+    std::function<void(fake::scenario *)> set_up;
+    int records;
+    int enum_calls;
+    std::vector<std::string> names;
+};
+
+std::vector<fake::adapter> numbered(int count)
+{
+    std::vector<fake::adapter> out;
+    for (int i = 0; i < count; ++i) {
+        std::string label = "GPU " + std::to_string(i);
+        out.push_back(make_adapter(std::u16string(label.begin(), label.end())));
+    }
+    return out;
+}
+
+TEST(EnumAdapters, WalkEndsAndSkips)
+{
+    const walk_case cases[] = {
+        {"two then not found", [](fake::scenario *s) { s->adapters = numbered(2); }, 2, 3, {"GPU 0", "GPU 1"}},
+        {"none", [](fake::scenario *) {}, 0, 1, {}},
+        {"ends with another error", [](fake::scenario *s) {
+             s->adapters = numbered(1);
+             s->end_hr = E_FAIL;
+         }, 1, 2, {"GPU 0"}},
+        {"S_FALSE ends the walk", [](fake::scenario *s) {
+             s->adapters = numbered(3);
+             s->adapters[1].enum_hr = S_FALSE;
+         }, 1, 2, {"GPU 0"}},
+        {"S_OK without an adapter ends the walk", [](fake::scenario *s) {
+             s->adapters = numbered(3);
+             s->adapters[1].enum_gives_null = true;
+         }, 1, 2, {"GPU 0"}},
+        {"adapter without a description takes no position", [](fake::scenario *s) {
+             s->adapters = numbered(3);
+             s->adapters[1].desc_hr = E_FAIL;
+         }, 2, 4, {"GPU 0", "GPU 2"}},
+        {"at most sixteen", [](fake::scenario *s) { s->adapters = numbered(40); }, 16, 16, {}},
+        {"skipped ones do not count toward sixteen", [](fake::scenario *s) {
+             s->adapters = numbered(30);
+             for (int i = 0; i < 5; ++i)
+                 s->adapters[(size_t)i * 2].desc_hr = E_FAIL;
+         }, 16, 21, {"GPU 1", "GPU 3", "GPU 5", "GPU 7", "GPU 9", "GPU 10"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        fake::scenario s;
+        c.set_up(&s);
+        std::vector<record> got;
+        EXPECT_EQ(enumerate(s, &got), c.records);
+        EXPECT_EQ(fake::statistics().enum_calls, c.enum_calls);
+        for (size_t i = 0; i < c.names.size() && i < got.size(); ++i)
+            EXPECT_EQ(name_of(got[i]), c.names[i]);
+    }
+}
+
+struct reach_case {
+    const char *label;
+    std::function<void(fake::scenario *)> set_up;
+    const char *error;
+};
+
+TEST(EnumAdapters, UnreachableDxgiIsReported)
+{
+    const reach_case cases[] = {
+        {"no system directory", [](fake::scenario *s) { s->system_directory_fails = true; }, "dxgi.dll not found"},
+        {"system directory too long", [](fake::scenario *s) { s->system_directory = "C:\\" + rep(257, 'd'); },
+         "dxgi.dll not found"},
+        {"dxgi.dll missing", [](fake::scenario *s) { s->dxgi_loads = false; }, "dxgi.dll not found"},
+        {"no CreateDXGIFactory", [](fake::scenario *s) { s->has_create_factory = false; },
+         "CreateDXGIFactory not found"},
+        {"CreateDXGIFactory fails", [](fake::scenario *s) { s->create_hr = E_FAIL; }, "CreateDXGIFactory failed"},
+        {"CreateDXGIFactory succeeds without a factory", [](fake::scenario *s) { s->create_gives_null = true; },
+         "CreateDXGIFactory failed"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        fake::scenario s;
+        s.adapters = numbered(2);
+        c.set_up(&s);
+        std::vector<record> got;
+        EXPECT_EQ(enumerate(s, &got), -1);
+        EXPECT_STREQ(product::error_text(), c.error);
+        EXPECT_EQ(fake::statistics().enum_calls, 0);
+    }
+}
+
+struct load_case {
+    const char *label;
+    std::string system_directory;
+    bool has_add_dll_directory;
+    std::string path;
+    DWORD flags;
+};
+
+TEST(EnumAdapters, LoadsDxgiByFullPathFromTheSystemDirectory)
+{
+    const std::string longest = "C:\\" + rep(256, 'd'); /* 259 characters, the most MAX_PATH allows */
+    const load_case cases[] = {
+        {"usual", "C:\\Windows\\system32", true, "C:\\Windows\\system32\\dxgi.dll", LOAD_LIBRARY_SEARCH_SYSTEM32},
+        {"directory ending in a backslash", "C:\\", true, "C:\\dxgi.dll", LOAD_LIBRARY_SEARCH_SYSTEM32},
+        {"loader without AddDllDirectory", "C:\\Windows\\system32", false, "C:\\Windows\\system32\\dxgi.dll",
+         LOAD_WITH_ALTERED_SEARCH_PATH},
+        {"longest directory", longest, true, longest + "\\dxgi.dll", LOAD_LIBRARY_SEARCH_SYSTEM32},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        fake::scenario s;
+        s.system_directory = c.system_directory;
+        s.has_add_dll_directory = c.has_add_dll_directory;
+        s.adapters = numbered(1);
+        std::vector<record> got;
+        EXPECT_EQ(enumerate(s, &got), 1);
+        EXPECT_EQ(fake::statistics().load_calls, 1);
+        EXPECT_EQ(fake::statistics().loaded_path, c.path);
+        EXPECT_EQ(fake::statistics().load_flags, c.flags);
+    }
+}
+
+/* ---- The exported calls over the same fake ----------------------------- */
+
+fake::scenario two_gpus_and_software()
+{
+    fake::scenario s;
+    s.adapters = {make_adapter(u"Discrete", 0x10DE), make_adapter(u"Integrated", 0x8086),
+                  make_adapter(u"Basic Render", 0x1414)};
+    s.adapters[0].dedicated_video_memory = 24ull << 30;
+    s.adapters[1].dedicated_video_memory = (1ull << 20) - 1;
+    s.adapters[2].dedicated_video_memory = 0;
+    return s;
+}
+
+TEST(ExportedCalls, ReportAndErrorText)
+{
+    EXPECT_STREQ(gpuinfo_version(), "1.0.0");
+
+    fake::reset(two_gpus_and_software());
+    const char *json = gpuinfo_get_json();
+    ASSERT_NE(json, nullptr);
+    expect_clean_references();
+    EXPECT_EQ(json, product::json_buffer());
+    EXPECT_STREQ(gpuinfo_last_error(), "");
+    json::value doc;
+    std::string error;
+    ASSERT_TRUE(json::parse(json, &doc, &error)) << error;
+    EXPECT_EQ(doc.members.at(0).second.items.size(), 3u);
+    std::string first(json);
+
+    fake::scenario broken;
+    broken.dxgi_loads = false;
+    fake::reset(broken);
+    EXPECT_EQ(gpuinfo_get_json(), nullptr);
+    EXPECT_STREQ(gpuinfo_last_error(), "dxgi.dll not found");
+    EXPECT_EQ(first, product::json_buffer()) << "a failed call changed the last report";
+    EXPECT_EQ(gpuinfo_last_error(), gpuinfo_last_error());
+
+    fake::reset(two_gpus_and_software());
+    EXPECT_EQ(gpuinfo_get_json(), json);
+    EXPECT_STREQ(gpuinfo_last_error(), "") << "a success empties the error text";
+}
+
+TEST(ExportedCalls, AdapterCountLeavesOutSoftware)
+{
+    fake::reset(two_gpus_and_software());
+    EXPECT_EQ(gpuinfo_adapter_count(), 2);
+    expect_clean_references();
+
+    fake::scenario many;
+    many.adapters = numbered(40);
+    fake::reset(many);
+    EXPECT_EQ(gpuinfo_adapter_count(), 16);
+
+    fake::scenario broken;
+    broken.create_hr = E_FAIL;
+    fake::reset(broken);
+    EXPECT_EQ(gpuinfo_adapter_count(), -1);
+    EXPECT_STREQ(gpuinfo_last_error(), "CreateDXGIFactory failed");
+}
+
+struct vram_case {
+    const char *label;
+    uint64_t dedicated;
+    int index;
+    int mb;
+};
+
+TEST(ExportedCalls, VramInWholeMiBSaturated)
+{
+    const vram_case cases[] = {
+        {"24 GiB", 24ull << 30, 0, 24576},
+        {"just under 1 MiB", (1ull << 20) - 1, 0, 0},
+        {"largest that fits", (uint64_t)INT32_MAX << 20, 0, INT32_MAX},
+        {"one MiB more saturates", (uint64_t)(INT32_MAX + 1ull) << 20, 0, INT32_MAX},
+        {"2^32 MiB does not wrap to 0", 1ull << 52, 0, INT32_MAX},
+        {"largest size", UINT64_MAX, 0, INT32_MAX},
+        {"software adapter keeps its index", 0, 1, 0},
+        {"index past the end", 1ull << 30, 2, -1},
+        {"negative index", 1ull << 30, -1, -1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        fake::scenario s;
+        s.adapters = {make_adapter(u"GPU"), make_adapter(u"Software", 0x1414)};
+        s.adapters[0].dedicated_video_memory = c.dedicated;
+        s.adapters[1].dedicated_video_memory = 0;
+        fake::reset(s);
+        EXPECT_EQ(gpuinfo_vram_mb(c.index), c.mb);
+        expect_clean_references();
+    }
+    fake::scenario broken;
+    broken.dxgi_loads = false;
+    fake::reset(broken);
+    EXPECT_EQ(gpuinfo_vram_mb(0), -1);
+}
+
+/* ---- The stand-in conversion itself ------------------------------------- */
+
+struct conversion_case {
+    const char *label;
+    std::u16string text;
+    int units;
+    int room;
+    int result;
+    std::string written;
+};
+
+TEST(StandIn, WideCharToMultiByteFollowsWindows)
+{
+    const conversion_case cases[] = {
+        {"explicit length writes no NUL", u"abc", 3, 8, 3, "abc"},
+        {"-1 converts the NUL too", u"abc", -1, 8, 4, std::string("abc\0", 4)},
+        {"measuring", u"\u20AC", 1, 0, 3, ""},
+        {"does not fit", u"\u20AC", 1, 2, 0, ""},
+        {"exact fit", u"\u20AC", 1, 3, 3, bytes({0xE2, 0x82, 0xAC})},
+        {"pair", GRIN, 2, 4, 4, bytes({0xF0, 0x9F, 0x98, 0x80})},
+        {"half a pair", GRIN, 1, 4, 3, bytes({0xEF, 0xBF, 0xBD})},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        fake::reset(fake::scenario());
+        std::vector<char> out((size_t)c.room + 1, (char)0x5A);
+        int got = WideCharToMultiByte(CP_UTF8, 0, c.text.c_str(), c.units, c.room ? out.data() : nullptr, c.room,
+                                      nullptr, nullptr);
+        EXPECT_EQ(got, c.result);
+        if (got > 0 && c.room > 0) {
+            EXPECT_EQ(hex(std::string(out.data(), (size_t)got)), hex(c.written));
+            EXPECT_EQ(out[(size_t)got], (char)0x5A) << "wrote past its result";
+        }
+    }
 }
 
 } // namespace
