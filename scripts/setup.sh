@@ -13,6 +13,9 @@ packages=(
 )
 missing=()
 for p in "${packages[@]}"; do
+  # A nodejs from another source (nodesource) brings its own npm, which
+  # Debian's npm package would conflict with.
+  if [ "$p" = npm ] && command -v npm >/dev/null; then continue; fi
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then

@@ -52,13 +52,17 @@ static void write_text(DWORD which, const char *text, size_t length)
     if (handle == NULL || handle == INVALID_HANDLE_VALUE || length == 0)
         return;
     if (GetConsoleMode(handle, &mode)) {
+        enum { SLICE_BYTES = OUTPUT_BYTES / 2 };
         size_t start = 0;
-        /* Converted in slices that end on a code point boundary, so any text
-         * length fits the fixed buffer. */
+        /* Converted in slices that end on a code point boundary where there
+         * is one, so any text length fits the fixed buffer. */
         while (start < length) {
-            size_t end = length - start > OUTPUT_BYTES / 2 ? start + OUTPUT_BYTES / 2 : length;
-            while (end < length && end > start && ((unsigned char)text[end] & 0xC0) == 0x80)
-                --end;
+            size_t end = length - start > SLICE_BYTES ? start + SLICE_BYTES : length;
+            size_t boundary = end;
+            while (boundary < length && boundary > start && ((unsigned char)text[boundary] & 0xC0) == 0x80)
+                --boundary;
+            if (boundary > start)
+                end = boundary;
             int units = MultiByteToWideChar(CP_UTF8, 0, text + start, (int)(end - start), wide, OUTPUT_BYTES);
             if (units > 0)
                 WriteConsoleW(handle, wide, (DWORD)units, &done, NULL);
@@ -136,6 +140,8 @@ static int load_library(struct library *lib)
         print_err("gpuinfo: cannot load %s (error %lu)\n", path, (unsigned long)GetLastError());
         return 0;
     }
+    /* All five are looked up, used or not: a DLL that lacks one is not the
+     * library this tool was built for. */
     int missing = 0;
     lib->version = (const char *(*)(void))(void (*)(void))find_export(module, "gpuinfo_version", &missing);
     lib->last_error = (const char *(*)(void))(void (*)(void))find_export(module, "gpuinfo_last_error", &missing);
@@ -291,21 +297,22 @@ static size_t code_points(const char *text)
  * ends in an ellipsis. Never splits a UTF-8 sequence. */
 static void fit_text(char *out, size_t size, const char *text, size_t max)
 {
-    size_t keep = strlen(text);
-    if (code_points(text) > max) {
-        size_t points = 0;
-        keep = 0;
-        while (text[keep]) {
+    size_t keep = strlen(text), points = 0;
+    int cut = code_points(text) > max;
+    if (cut) {
+        for (keep = 0; text[keep]; ++keep)
             if (((unsigned char)text[keep] & 0xC0) != 0x80 && ++points > max - 1)
                 break;
-            ++keep;
-        }
+        while (keep > 0 && text[keep - 1] == ' ')
+            --keep; /* "Name…" rather than "Name …" */
     }
-    if (keep + sizeof ELLIPSIS > size)
+    if (keep + sizeof ELLIPSIS > size) {
         keep = 0;
+        cut = 1;
+    }
     memcpy(out, text, keep);
     out[keep] = '\0';
-    if (keep < strlen(text))
+    if (cut)
         memcpy(out + keep, ELLIPSIS, sizeof ELLIPSIS);
 }
 

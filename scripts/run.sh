@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The main job: builds everything (scripts/setup.sh), then lists this
+# machine's graphics adapters with gpuinfo.exe under Wine's own DXGI.
+# Arguments go to gpuinfo.exe, e.g. scripts/run.sh --json.
+#
+# With xvfb-run, Wine gets a virtual X display and Mesa, so DXGI describes an
+# OpenGL-backed adapter; without it, or if that enumeration fails, Wine's
+# DXGI runs without a 3D renderer. Only gpuinfo's output goes to stdout.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh >&2
+
+exe="$PWD/build/mingw/bin/gpuinfo.exe"
+export WINEPREFIX="$PWD/build/wine-run"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+wineserver=$(command -v /usr/lib/wine/wineserver wineserver | head -n 1)
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "Creating a Wine prefix for the first run (about 10 s)..." >&2
+  wineboot -i >/dev/null 2>&1 || true
+  "$wineserver" -w
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "run.sh: could not create the Wine prefix $WINEPREFIX" >&2
+    exit 1
+  fi
+fi
+
+out=$(mktemp)
+err=$(mktemp)
+trap '"$wineserver" -k 2>/dev/null || true; rm -f "$out" "$err"' EXIT
+
+# gpuinfo's exit codes: 1 = enumeration failed, 2 = usage, 3 = library missing.
+status=1
+if command -v xvfb-run >/dev/null; then
+  # The prefix's server goes down with the virtual display it was started on.
+  status=0
+  xvfb-run -a sh -c '"$@"; rc=$?; "$0" -k; exit $rc' \
+    "$wineserver" wine "$exe" "$@" >"$out" 2>"$err" || status=$?
+  if [ "$status" -ne 0 ] && [ "$status" -ne 2 ] && [ "$status" -ne 3 ]; then
+    echo "(no usable adapter on the virtual display; asking Wine's DXGI without a 3D renderer)" >&2
+  fi
+fi
+if [ "$status" -ne 0 ] && [ "$status" -ne 2 ] && [ "$status" -ne 3 ]; then
+  status=0
+  DISPLAY= WINE_D3D_CONFIG=renderer=no3d wine "$exe" "$@" >"$out" 2>"$err" || status=$?
+fi
+
+cat "$out"
+cat "$err" >&2
+exit "$status"

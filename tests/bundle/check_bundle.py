@@ -1,0 +1,305 @@
+#!/usr/bin/env python3
+"""Checks the release bundle the way its users meet it: unpacked somewhere
+else, verified, found by CMake, linked the MinGW and the MSVC way, and
+rebuilt from scratch to the same bytes.
+
+usage: check_bundle.py <group> --zip Z --source S [options]
+groups:
+  contents      unpack, SHA256SUMS, file list, zip entries, PE time stamps
+  import_libs   the MSVC .lib and the MinGW .dll.a seen by llvm-nm, llvm-readobj
+                and llvm-objdump: the DLL's name and every call, __imp_ forms
+  consumer      a CMake project finds the package, links quillmar::gpuinfo
+                through the .dll.a and runs under Wine (test double)
+  msvc_link     clang for the msvc target and lld-link against the .lib, run
+                under Wine (test double)
+  reproducible  a second build folder, built from nothing, gives the same zip
+"""
+import argparse
+import datetime
+import hashlib
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import zipfile
+
+RUN_TIMEOUT_SECONDS = 300
+NAME = "quillmar-dxgi-gpu-info"
+DLL_NAME = NAME + ".dll"
+BUNDLE_FILES = sorted([
+    "LICENSE", "README.md", "SHA256SUMS",
+    "bin/" + DLL_NAME, "bin/gpuinfo.exe",
+    "include/gpuinfo.h",
+    f"lib/{NAME}.def", f"lib/{NAME}.dll.a", f"lib/{NAME}.lib",
+    f"lib/cmake/{NAME}/{NAME}-config.cmake", f"lib/cmake/{NAME}/{NAME}-config-version.cmake",
+])
+BUNDLE_EPOCH = 1767225600  # 2026-01-01 00:00:00 UTC, as packaging/CMakeLists.txt sets it
+EXAMPLE_REPORT = (
+    '{"adapters":[{"index":0,"name":"Example V7 Graphics","vendor":"AMD","vendor_id":4098,'
+    '"device_id":29631,"dedicated_vram_mb":16368,"shared_memory_mb":32727,'
+    '"driver_version":"31.0.24033.1003","software":0},{"index":1,"name":"Software Rasterizer",'
+    '"vendor":"Microsoft","vendor_id":5140,"device_id":140,"dedicated_vram_mb":0,'
+    '"shared_memory_mb":4044,"driver_version":"","software":1}]}'
+)
+
+failures = []
+
+
+def check(cond, label, message):
+    if not cond:
+        failures.append(f"[{label}] {message}")
+        print(f"FAIL [{label}] {message}", flush=True)
+    return cond
+
+
+def run(command, label, cwd=None, env=None, stdout_file=None):
+    """Runs a command, its output in files (Windows programs under Wine
+    cannot always write to pipes); returns (exit code, stdout, stderr)."""
+    with tempfile.TemporaryDirectory() as tmp:
+        out_path = stdout_file or os.path.join(tmp, "out")
+        err_path = os.path.join(tmp, "err")
+        with open(out_path, "wb") as out, open(err_path, "wb") as err:
+            code = subprocess.run(command, stdout=out, stderr=err, cwd=cwd, env=env,
+                                  timeout=RUN_TIMEOUT_SECONDS).returncode
+        with open(out_path, "rb") as out, open(err_path, "rb") as err:
+            result = code, out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace")
+    print(f"[{label}] {os.path.basename(command[0])} ... -> exit {code}", flush=True)
+    return result
+
+
+def unpack(zip_path, into):
+    folder = os.path.join(into, "unpacked bundle")  # a space tests the package's quoting
+    with zipfile.ZipFile(zip_path) as archive:
+        archive.extractall(folder)
+    return folder
+
+
+def library_calls(source):
+    """The five calls, as the public header declares them."""
+    with open(os.path.join(source, "include", "gpuinfo.h"), encoding="utf-8") as header:
+        return sorted(re.findall(r"^GPUINFO_API [^;]*?\b(gpuinfo_\w+)\(", header.read(), re.M))
+
+
+def pe_time_stamp(path):
+    with open(path, "rb") as image:
+        data = image.read()
+    (pe_offset,) = struct.unpack_from("<I", data, 0x3C)
+    if data[pe_offset:pe_offset + 4] != b"PE\0\0":
+        return None
+    (stamp,) = struct.unpack_from("<I", data, pe_offset + 8)
+    return stamp
+
+
+# ---- Groups ----------------------------------------------------------------
+
+def group_contents(ctx, tmp):
+    label = "zip entries"
+    with zipfile.ZipFile(ctx.zip) as archive:
+        entries = archive.infolist()
+        names = [e.filename for e in entries]
+        check(names == BUNDLE_FILES, label, f"entries {names}, expected {BUNDLE_FILES} in this order")
+        check(archive.testzip() is None, label, "a member fails its CRC")
+        stamp = datetime.datetime.fromtimestamp(BUNDLE_EPOCH, datetime.timezone.utc).timetuple()[:6]
+        for e in entries:
+            check(e.date_time == stamp, label, f"{e.filename} dated {e.date_time}, expected {stamp}")
+            check(e.extra == b"", label, f"{e.filename} carries extra fields {e.extra!r}")
+
+    label = "SHA256SUMS"
+    folder = unpack(ctx.zip, tmp)
+    with open(os.path.join(folder, "SHA256SUMS"), encoding="ascii") as sums:
+        lines = sums.read().splitlines()
+    listed = []
+    for line in lines:
+        match = re.fullmatch(r"([0-9a-f]{64})  (\S.*)", line)
+        if not check(match, label, f"malformed line {line!r}"):
+            continue
+        digest, path = match.groups()
+        listed.append(path)
+        with open(os.path.join(folder, path), "rb") as f:
+            check(hashlib.sha256(f.read()).hexdigest() == digest, label, f"{path} does not match its sum")
+    others = [name for name in BUNDLE_FILES if name != "SHA256SUMS"]
+    check(listed == others, label, f"lists {listed}, expected every other file, sorted: {others}")
+    code, out, err = run(["sha256sum", "--check", "--strict", "SHA256SUMS"], label, cwd=folder)
+    check(code == 0, label, f"sha256sum --check: {out}{err}")
+
+    label = "same files as the build"
+    for path, built in [("bin/" + DLL_NAME, ctx.dll), ("bin/gpuinfo.exe", ctx.exe),
+                        ("include/gpuinfo.h", os.path.join(ctx.source, "include", "gpuinfo.h")),
+                        (f"lib/{NAME}.def", os.path.join(ctx.source, "src", "gpuinfo.def")),
+                        ("LICENSE", os.path.join(ctx.source, "LICENSE"))]:
+        with open(os.path.join(folder, path), "rb") as a, open(built, "rb") as b:
+            check(a.read() == b.read(), label, f"{path} differs from {built}")
+    with open(os.path.join(folder, "LICENSE"), encoding="utf-8") as license_file:
+        text = license_file.read()
+    check(text.startswith("MIT License") and "Copyright (c) 2026 Quillmar" in text, label, "LICENSE")
+
+    label = "no link time stamps"
+    for path in ["bin/" + DLL_NAME, "bin/gpuinfo.exe"]:
+        stamp = pe_time_stamp(os.path.join(folder, path))
+        check(stamp == 0, label, f"{path} TimeDateStamp is {stamp}, expected 0")
+
+
+def group_import_libs(ctx, tmp):
+    folder = unpack(ctx.zip, tmp)
+    calls = library_calls(ctx.source)
+    check(len(calls) == 5, "header", f"the header declares {calls}")
+    for label, lib in [("MSVC .lib", f"lib/{NAME}.lib"), ("MinGW .dll.a", f"lib/{NAME}.dll.a")]:
+        path = os.path.join(folder, lib)
+        code, out, err = run([ctx.llvm_nm, path], label)
+        check(code == 0, label, f"llvm-nm: {err}")
+        defined = set(re.findall(r"^\s*[0-9a-f]*\s+[TI]\s+(\S+)$", out, re.M))
+        for call in calls:
+            check(call in defined and "__imp_" + call in defined, label,
+                  f"{call} and __imp_{call} not both defined: {sorted(defined)}")
+        if lib.endswith(".lib"):
+            check(re.search(rf"^{re.escape(DLL_NAME)}:$", out, re.M), label, f"llvm-nm names no member {DLL_NAME}")
+        else:  # GNU import libraries keep the name as data of their iname member
+            with open(path, "rb") as f:
+                check(DLL_NAME.encode() + b"\0" in f.read(), label, f"{DLL_NAME} is not named inside")
+
+    label = "MSVC .lib members"
+    path = os.path.join(folder, f"lib/{NAME}.lib")
+    code, out, err = run([ctx.llvm_readobj, path], label)
+    check(code == 0, label, f"llvm-readobj: {err}")
+    imports = [block for block in out.split("\n\n") if "Format: COFF-import-file" in block]
+    named = sorted(re.search(r"^Symbol: (gpuinfo_\w+)$", b, re.M).group(1) for b in imports
+                   if re.search(r"^Symbol: (gpuinfo_\w+)$", b, re.M))
+    check(named == calls, label, f"short import members for {named}, expected {calls}")
+    for block in imports:
+        check(f"File: {DLL_NAME}" in block, label, f"member does not import from {DLL_NAME}:\n{block}")
+        check("Type: code" in block and "Name type: name" in block, label,
+              f"not imported as code by undecorated name:\n{block}")
+    check(not re.search(r"^Arch: (?!x86_64)", out, re.M), label, "a member is not x86_64")
+
+    code, out, err = run([ctx.llvm_objdump, "-a", path], label)
+    check(code == 0, label, f"llvm-objdump: {err}")
+    headers = re.findall(r"^\S+ (\d+/\d+)\s+\d+ (.*?) (\S+)$", out, re.M)
+    check(len(headers) >= len(calls), label, f"llvm-objdump -a lists {len(headers)} members")
+    for owner, date, member in headers:
+        check(member == DLL_NAME, label, f"member {member}, expected {DLL_NAME}")
+        check(owner == "0/0" and date.endswith("1970"), label, f"member header {owner} {date} is not neutral")
+
+
+def group_consumer(ctx, tmp):
+    folder = unpack(ctx.zip, tmp)
+    project = os.path.join(ctx.source, "tests", "bundle", "consumer")
+    toolchain = os.path.join(ctx.source, "cmake", "mingw-w64-x86_64.cmake")
+
+    # find_package's version rules: same major version, not newer than 1.0.0.
+    for label, wanted, found in [
+        ("asks 1.0", "1.0", True),
+        ("asks 1.0.0", "1.0.0", True),
+        ("asks a range holding 1.0.0", "1.0...<2.0", True),
+        ("asks 1.1", "1.1", False),
+        ("asks 2.0", "2.0", False),
+        ("asks 0.9", "0.9", False),
+    ]:
+        build = os.path.join(tmp, "consumer " + wanted.replace(".", "_").replace("<", ""))
+        code, out, err = run([ctx.cmake, "-S", project, "-B", build, "-G", "Ninja",
+                              f"-DCMAKE_TOOLCHAIN_FILE={toolchain}", f"-DCMAKE_PREFIX_PATH={folder}",
+                              f"-DGPUINFO_WANTED={wanted}"], label)
+        check((code == 0) == found, label, f"configure exit {code}:\n{out}{err}")
+        if not found:
+            check("quillmar-dxgi-gpu-info" in err and "1.0.0" in err, label, f"unclear refusal:\n{err}")
+            continue
+        expected = {
+            "IMPORTED_LOCATION": os.path.join(folder, "bin", DLL_NAME),
+            "IMPORTED_IMPLIB": os.path.join(folder, "lib", f"{NAME}.dll.a"),
+            "INTERFACE_INCLUDE_DIRECTORIES": os.path.join(folder, "include"),
+        }
+        for key, path in expected.items():
+            check(f"quillmar::gpuinfo {key}={path}\n" in out, label, f"{key} is not {path}:\n{out}")
+
+    label = "consumer linked through the .dll.a"
+    build = os.path.join(tmp, "consumer 1_0")
+    code, out, err = run([ctx.cmake, "--build", build], label)
+    if not check(code == 0, label, f"build failed:\n{out}{err}"):
+        return
+    exe = os.path.join(build, "consumer.exe")
+    code, out, err = run([ctx.objdump, "-p", exe], label)
+    check(re.search(rf"DLL Name: {re.escape(DLL_NAME)}", out), label, f"consumer.exe does not import {DLL_NAME}")
+    shutil.copy(os.path.join(folder, "bin", DLL_NAME), build)
+    code, out, err = run([ctx.wine, exe], label, cwd=build)
+    check(code == 0, label, f"exit {code}, stderr {err!r}")
+    out = out.replace("\r\n", "\n")  # its stdout is in text mode
+    check(out == f"{EXAMPLE_REPORT}\nversion 1.0.0\nhardware adapters 1\nadapter 0 16368 MiB\n", label,
+          f"printed {out!r}")
+
+
+def group_msvc_link(ctx, tmp):
+    label = "linked by lld-link through the .lib"
+    folder = unpack(ctx.zip, tmp)
+    sources = os.path.join(ctx.source, "tests", "bundle", "msvc")
+    build = os.path.join(tmp, "msvc")
+    os.makedirs(build)
+    steps = [
+        [ctx.clang, "--target=x86_64-pc-windows-msvc", "-ffreestanding", "-fno-builtin", "-fno-stack-protector",
+         "-O1", "-I", os.path.join(folder, "include"), "-c", os.path.join(sources, "main.c"), "-o", "main.obj"],
+        [ctx.dlltool, "-m", "i386:x86-64", "-d", os.path.join(sources, "kernel32.def"), "-l", "kernel32.lib"],
+        [ctx.lld_link, "/nologo", "/entry:start", "/subsystem:console", "/nodefaultlib", "main.obj",
+         os.path.join(folder, "lib", f"{NAME}.lib"), "kernel32.lib", "/out:msvc_consumer.exe"],
+    ]
+    for step in steps:
+        code, out, err = run(step, label, cwd=build)
+        if not check(code == 0, label, f"{' '.join(step)}:\n{out}{err}"):
+            return
+    shutil.copy(os.path.join(folder, "bin", DLL_NAME), build)
+    code, out, err = run([ctx.wine, "msvc_consumer.exe"], label, cwd=build)
+    check(code == 0, label, f"exit {code}, stderr {err!r}")
+    check(out == f"{EXAMPLE_REPORT}\n1.0.0\n", label, f"printed {out!r}")
+
+
+def group_reproducible(ctx, tmp):
+    label = "second build from nothing"
+    build = ctx.second_build
+    shutil.rmtree(build, ignore_errors=True)
+    code, out, err = run([ctx.cmake, "-S", ctx.source, "-B", build, "-G", "Ninja",
+                          f"-DCMAKE_TOOLCHAIN_FILE={os.path.join(ctx.source, 'cmake', 'mingw-w64-x86_64.cmake')}",
+                          f"-DCMAKE_BUILD_TYPE={ctx.build_type}"], label)
+    if not check(code == 0, label, f"configure:\n{out}{err}"):
+        return
+    code, out, err = run([ctx.cmake, "--build", build, "--target", "bundle"], label)
+    if not check(code == 0, label, f"build:\n{out}{err}"):
+        return
+    second = os.path.join(build, os.path.basename(ctx.zip))
+    with open(ctx.zip, "rb") as a, open(second, "rb") as b:
+        first_bytes, second_bytes = a.read(), b.read()
+    if not check(first_bytes == second_bytes, label, f"{ctx.zip} and {second} differ"):
+        with zipfile.ZipFile(ctx.zip) as za, zipfile.ZipFile(second) as zb:
+            for ea, eb in zip(za.infolist(), zb.infolist()):
+                if za.read(ea) != zb.read(eb) or ea.date_time != eb.date_time:
+                    print(f"  differs: {ea.filename}")
+    else:
+        shutil.rmtree(build, ignore_errors=True)
+        print(f"[{label}] {len(first_bytes)} bytes, identical; sha256 {hashlib.sha256(first_bytes).hexdigest()}")
+
+
+GROUPS = {
+    "contents": group_contents,
+    "import_libs": group_import_libs,
+    "consumer": group_consumer,
+    "msvc_link": group_msvc_link,
+    "reproducible": group_reproducible,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("group", choices=sorted(GROUPS))
+    parser.add_argument("--zip", required=True)
+    parser.add_argument("--source", required=True)
+    for option in ["dll", "exe", "cmake", "wine", "objdump", "llvm-nm", "llvm-readobj", "llvm-objdump", "clang",
+                   "lld-link", "dlltool", "second-build", "build-type"]:
+        parser.add_argument("--" + option)
+    ctx = parser.parse_args()
+    with tempfile.TemporaryDirectory() as tmp:
+        GROUPS[ctx.group](ctx, tmp)
+    print(f"{len(failures)} failed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
