@@ -78,17 +78,30 @@ std::string sanitized_name_problem(const char *in, const char *out_text)
     size_t kept = plain.size();
     while (kept < cleaned.size() && cleaned[kept] == ' ')
         ++kept;
+    bool valid_in = json::valid_utf8(name_bytes(in));
     if (kept < cleaned.size()) {
-        /* Cut at the bound: the copy stops with 190 or 191 bytes written, and
-         * only a cut UTF-8 sequence (at most 4 bytes) and trailing spaces
-         * may come off after that. */
-        if (escaped_length(cleaned.substr(0, kept)) + 4 < product::NAME_BUF_SIZE - 2)
+        /* Cut at the bound. A byte is copied while fewer than 190 are
+         * written, so a pair ends at most at 191 and a k-byte character
+         * at most at 190; what was left out must not have fitted. Trailing
+         * spaces count as written: they were, or the cut fell among them. */
+        size_t written = escaped_length(cleaned.substr(0, kept));
+        if (valid_in) {
+            unsigned char lead = (unsigned char)cleaned[kept];
+            size_t k = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+            bool fits = lead == '"' || lead == '\\' ? written + 2 <= product::NAME_BUF_SIZE - 1
+                                                      : written + k <= product::NAME_BUF_SIZE - 2;
+            if (fits)
+                return "left out a character that fits";
+        } else if (written + 4 < product::NAME_BUF_SIZE - 2) {
+            /* Without whole characters, only the at most four bytes the
+             * mend takes back may be missing. */
             return "cut shorter than the bound requires";
+        }
     }
     /* A single byte is only copied below 190, so 191 bytes end in a pair. */
     if (out.size() == product::NAME_BUF_SIZE - 1 && plain.back() != '"' && plain.back() != '\\')
         return "single byte copied past 190";
-    if (json::valid_utf8(name_bytes(in)) && !json::valid_utf8(out))
+    if (valid_in && !json::valid_utf8(out))
         return "valid UTF-8 name became invalid";
     return "";
 }

@@ -84,6 +84,11 @@ TEST(ConvertName, LongestPrefixOfWholeCharacters)
         {"127 euro signs", urep(127, u"\u20AC"), rep(42, EURO)},
         {"127 ASCII", urep(127, u"a"), rep(127, 'a')},
         {"128 ASCII without NUL", urep(128, u"a"), rep(127, 'a')},
+        {"64 U+0080, the first two-byte character", urep(64, u"\u0080"), rep(63, bytes({0xC2, 0x80}))},
+        {"64 Cyrillic Zhe", urep(64, u"\u0416"), rep(63, bytes({0xD0, 0x96}))},
+        {"64 U+07FF, the last two-byte character", urep(64, u"\u07FF"), rep(63, bytes({0xDF, 0xBF}))},
+        {"127 U+0800, the first three-byte character", urep(127, u"\u0800"), rep(42, bytes({0xE0, 0xA0, 0x80}))},
+        {"127 U+FFFF", urep(127, u"\uFFFF"), rep(42, bytes({0xEF, 0xBF, 0xBF}))},
         {"125 ASCII and e-acute fit exactly", urep(125, u"a") + u"\u00E9", rep(125, 'a') + E_ACUTE},
         {"126 ASCII and e-acute", urep(126, u"a") + u"\u00E9", rep(126, 'a')},
         {"123 ASCII and a pair fit exactly", urep(123, u"a") + GRIN, rep(123, 'a') + GRIN8},
@@ -339,6 +344,27 @@ TEST(ExportedCalls, ReportAndErrorText)
     fake::reset(two_gpus_and_software());
     EXPECT_EQ(gpuinfo_get_json(), json);
     EXPECT_STREQ(gpuinfo_last_error(), "") << "a success empties the error text";
+}
+
+TEST(ExportedCalls, WorkedExampleFromDxgiToReport)
+{
+    fake::scenario s;
+    fake::adapter amd = make_adapter(u"Example V7 Graphics", 0x1002);
+    amd.device_id = 0x73BF;
+    amd.dedicated_video_memory = 17163091968ull;
+    amd.shared_system_memory = 34317172736ull;
+    amd.driver_version = 0x001F00005DE103EBull;
+    fake::adapter software = make_adapter(u"Software Rasterizer  ", 0x1414);
+    software.device_id = 0x008C;
+    software.dedicated_video_memory = 0;
+    software.shared_system_memory = 4241260544ull;
+    software.version_hr = DXGI_ERROR_UNSUPPORTED;
+    s.adapters = {amd, software};
+    fake::reset(s);
+    const char *json = gpuinfo_get_json();
+    ASSERT_NE(json, nullptr);
+    EXPECT_EQ(std::string(json), worked_example_report);
+    expect_clean_references();
 }
 
 TEST(ExportedCalls, AdapterCountLeavesOutSoftware)
