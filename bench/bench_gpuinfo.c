@@ -24,7 +24,7 @@ enum {
     ROUNDS = 31,
     BATCH_TARGET_MS = 20,   /* one contender's batch in one round */
     CALIBRATE_MS = 40,
-    SPAWNS = 7,
+    SPAWNS = 11,
     MAX_CONTENDERS = 8,
     MAX_PATH_TEXT = MAX_PATH + 16,
 };
@@ -317,14 +317,21 @@ static void run_rounds(void)
     }
 }
 
+/* The ratio of the medians, and the median of the ratios within each round:
+ * the second pairs calls made moments apart, so it holds when the machine's
+ * speed changes between rounds (other work on its two cores). */
 static void print_ratio(const char *label, const char *num, const char *den)
 {
     struct contender *a = find(num), *b = find(den);
     if (a->result < 0 || b->result < 0 || b->median <= 0) {
-        fprintf(out, "  %-44s n/a (a contender failed)\n", label);
+        fprintf(out, "  %-30s n/a (a contender failed)\n", label);
         return;
     }
-    fprintf(out, "  %-44s %8.3f\n", label, a->median / b->median);
+    double per_round[ROUNDS], p10, median, p90;
+    for (int r = 0; r < ROUNDS; ++r)
+        per_round[r] = a->per_call_us[r] / b->per_call_us[r];
+    percentiles(per_round, ROUNDS, &p10, &median, &p90);
+    fprintf(out, "  %-30s %10.3f %10.3f %10.3f %10.3f\n", label, a->median / b->median, median, p10, p90);
 }
 
 /* ---- One-shots --------------------------------------------------------- */
@@ -433,10 +440,10 @@ static int bench(const char *backend)
     else
         fprintf(out, "  WMI listed %d row(s); DXGI %d adapter(s)\n", find("d")->result, find("c")->result);
 
-    fprintf(out, "\nratios of medians\n");
-    print_ratio("a/c  report vs bare DXGI", "a", "c");
-    print_ratio("b/c  count vs bare DXGI", "b", "c");
-    print_ratio("d/a  WMI vs report", "d", "a");
+    fprintf(out, "\n  %-30s %10s %10s %10s %10s\n", "ratios", "of medians", "round med", "round p10", "round p90");
+    print_ratio("a/c report vs bare DXGI", "a", "c");
+    print_ratio("b/c count vs bare DXGI", "b", "c");
+    print_ratio("d/a WMI vs report", "d", "a");
 
     fprintf(out, "\none-shot: fresh process until its first answer, %d runs (milliseconds)\n", SPAWNS);
     fprintf(out, "  %-34s %9s %9s %9s\n", "mode", "median", "p10", "p90");

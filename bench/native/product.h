@@ -1,0 +1,21 @@
+/* The library's report code, reached through product.cpp, which builds the
+ * library source itself on the stand-in platform of platform.cpp. */
+#ifndef BENCH_PRODUCT_H
+#define BENCH_PRODUCT_H
+
+enum { BENCH_ADAPTERS = 16 };
+
+/* Fills the record table with sixteen adapters at maximal lengths (the
+ * "max16" preset of the dxgi.dll test double, as enumeration leaves it). */
+void bench_fill_max16(void);
+/* format_report over that table; returns the report. */
+const char *bench_format_max16(void);
+/* sanitize_name over the first record's name; returns the escaped name. */
+const char *bench_sanitize_max(void);
+
+/* The exported calls and the bare DXGI walk, on the stand-in platform. */
+const char *bench_get_json(void);
+int bench_adapter_count(void);
+int bench_floor(void);
+
+#endif
