@@ -82,7 +82,12 @@ static int format_text(char *out, size_t room, const char *format, ...)
     for (const char *f = format; *f; ++f) {
         const char *piece = f;
         size_t piece_len = 1;
-        if (*f == '%') {
+        if (*f != '%') {
+            /* Literal text goes out in one piece, up to the next conversion. */
+            while (f[piece_len] && f[piece_len] != '%')
+                ++piece_len;
+            f += piece_len - 1;
+        } else {
             ++f;
             uint64_t value;
             bool negative = false;
@@ -194,8 +199,11 @@ static void format_driver_version(char *out, uint64_t v)
 
 /* Fills table[0..n-1] in DXGI order and returns n (0 to MAX_ADAPTERS), or -1
  * with g_err set when DXGI can't be reached. Adapters DXGI can't describe are
- * skipped and take no position. Every reference obtained is released here. */
-static int enum_adapters(adapter_info *table)
+ * skipped and take no position. Every reference obtained is released here.
+ * Without `texts`, name and driver_version stay empty (the DXGI calls are the
+ * same): the counting calls never read them, and converting and formatting
+ * them would be most of those calls' own cost. */
+static int enum_adapters(adapter_info *table, bool texts)
 {
     HMODULE dxgi = load_dxgi(); /* never freed: later calls reuse the module */
     if (!dxgi) {
@@ -228,7 +236,8 @@ static int enum_adapters(adapter_info *table)
         }
         adapter_info *rec = &table[n];
         memset(rec, 0, sizeof *rec);
-        convert_name(desc.Description, rec->name);
+        if (texts)
+            convert_name(desc.Description, rec->name);
         rec->vendor_id = desc.VendorId;
         rec->device_id = desc.DeviceId;
         rec->dedicated_vram = desc.DedicatedVideoMemory;
@@ -236,7 +245,7 @@ static int enum_adapters(adapter_info *table)
         rec->software = desc.VendorId == SOFTWARE_VENDOR_ID;
 
         LARGE_INTEGER version;
-        if (SUCCEEDED(adapter->CheckInterfaceSupport(IID_IDXGIDevice_, &version)))
+        if (SUCCEEDED(adapter->CheckInterfaceSupport(IID_IDXGIDevice_, &version)) && texts)
             format_driver_version(rec->driver_version, (uint64_t)version.QuadPart);
         adapter->Release();
         ++n;
@@ -347,7 +356,7 @@ extern "C" const char *gpuinfo_get_json(void)
 {
     g_err[0] = '\0';
     adapter_info table[MAX_ADAPTERS];
-    int n = enum_adapters(table);
+    int n = enum_adapters(table, true);
     if (n < 0)
         return NULL;
     format_report(table, n);
@@ -357,7 +366,7 @@ extern "C" const char *gpuinfo_get_json(void)
 extern "C" int gpuinfo_adapter_count(void)
 {
     adapter_info table[MAX_ADAPTERS];
-    int n = enum_adapters(table);
+    int n = enum_adapters(table, false);
     if (n < 0)
         return -1;
     int count = 0;
@@ -369,7 +378,7 @@ extern "C" int gpuinfo_adapter_count(void)
 extern "C" int gpuinfo_vram_mb(int index)
 {
     adapter_info table[MAX_ADAPTERS];
-    int n = enum_adapters(table);
+    int n = enum_adapters(table, false);
     if (index < 0 || n <= index)
         return -1;
     uint64_t mb = table[index].dedicated_vram >> 20;

@@ -60,12 +60,12 @@ static void from_library(const adapter_info &a, record *r)
     r->software = a.software;
 }
 
-int enum_adapters(std::vector<record> *out)
+int enum_adapters(std::vector<record> *out, bool texts)
 {
     std::unique_ptr<adapter_info[]> table(new adapter_info[::MAX_ADAPTERS]);
     /* Garbage first, so a record the library forgets to clear shows. */
     memset(table.get(), 0xA5, sizeof(adapter_info) * ::MAX_ADAPTERS);
-    int n = ::enum_adapters(table.get());
+    int n = ::enum_adapters(table.get(), texts);
     out->clear();
     for (int i = 0; i < n && i < ::MAX_ADAPTERS; ++i) {
         record r;

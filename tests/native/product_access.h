@@ -43,8 +43,8 @@ void convert_name(const char16_t *text, char *name);
 
 /* Runs the library's enumeration into a table of exactly MAX_ADAPTERS records
  * on the heap (so a write past it is caught) and returns its result with the
- * records it filled. */
-int enum_adapters(std::vector<record> *out);
+ * records it filled. Without `texts`, as the counting calls run it. */
+int enum_adapters(std::vector<record> *out, bool texts = true);
 
 /* Formats table[0..n-1] (copied into an exactly sized heap table) into the
  * library's report buffer and returns that buffer. */

@@ -183,6 +183,42 @@ TEST(EnumAdapters, RecordsFollowTheDescriptions)
     EXPECT_EQ(checks::report_problem(product::format_report(got.data(), 3), got.data(), 3, true), "");
 }
 
+/* The counting calls enumerate without the texts: the same DXGI calls and the
+ * same numbers, but name and driver version left as zero bytes. */
+TEST(EnumAdapters, WithoutTextsOnlyTheTextsDiffer)
+{
+    fake::scenario s;
+    fake::adapter software = make_adapter(u"Software Rasterizer", 0x1414);
+    software.version_hr = DXGI_ERROR_UNSUPPORTED;
+    s.adapters = {make_adapter(u"Example V7 Graphics", 0x1002), software};
+
+    std::vector<record> full, bare;
+    ASSERT_EQ(enumerate(s, &full), 2);
+    const fake::stats with_texts = fake::statistics();
+    fake::reset(s);
+    ASSERT_EQ(product::enum_adapters(&bare, false), 2);
+    expect_clean_references();
+    const fake::stats &without = fake::statistics();
+    EXPECT_EQ(without.enum_calls, with_texts.enum_calls);
+    EXPECT_EQ(without.desc_calls, with_texts.desc_calls);
+    EXPECT_EQ(without.version_calls, with_texts.version_calls);
+    EXPECT_TRUE(without.converted_units.empty()) << "names converted for a counting call";
+
+    static const char zeros[128] = {};
+    for (size_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(memcmp(bare[i].name, zeros, sizeof bare[i].name), 0);
+        EXPECT_EQ(memcmp(bare[i].driver_version, zeros, sizeof bare[i].driver_version), 0);
+        EXPECT_EQ(bare[i].vendor_id, full[i].vendor_id);
+        EXPECT_EQ(bare[i].device_id, full[i].device_id);
+        EXPECT_EQ(bare[i].dedicated_vram, full[i].dedicated_vram);
+        EXPECT_EQ(bare[i].shared_memory, full[i].shared_memory);
+        EXPECT_EQ(bare[i].software, full[i].software);
+    }
+    EXPECT_STRNE(full[0].name, "");
+    EXPECT_STRNE(full[0].driver_version, "");
+}
+
 struct walk_case {
     const char *label;
     std::function<void(fake::scenario *)> set_up;
