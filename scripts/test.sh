@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Every test: the Windows build under Wine, then the native sanitizer build
-# with its fuzz corpus and a bounded fuzz session (FUZZ_SECONDS, default 60).
+# with its fuzz corpus, then a bounded fuzz session (FUZZ_SECONDS, default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -10,4 +10,16 @@ ctest --preset mingw
 cmake -S tests/native --preset native-asan >/dev/null
 cmake --build build/native
 ctest --test-dir build/native --output-on-failure
-tests/native/fuzz.sh "${FUZZ_SECONDS:-60}"
+
+# libFuzzer prints a line per new input; keep that in a file and show the
+# end of it only when the session fails.
+fuzz_log=build/native/fuzz.log
+seconds=${FUZZ_SECONDS:-60}
+echo "Fuzzing the report path for ${seconds} s (log: $fuzz_log)"
+if ! tests/native/fuzz.sh "$seconds" >"$fuzz_log" 2>&1; then
+  tail -n 60 "$fuzz_log"
+  echo "fuzz: 0 passed, 1 failed"
+  exit 1
+fi
+grep -E '^stat::number_of_executed_units|^Done ' "$fuzz_log" || true
+echo "fuzz: 1 passed, 0 failed"
