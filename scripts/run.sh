@@ -32,21 +32,33 @@ err=$(mktemp)
 trap '"$wineserver" -k 2>/dev/null || true; rm -f "$out" "$err"' EXIT
 
 # gpuinfo's exit codes: 1 = enumeration failed, 2 = usage, 3 = library missing.
-status=1
-if command -v xvfb-run >/dev/null; then
-  # The prefix's server goes down with the virtual display it was started on.
-  status=0
-  xvfb-run -a sh -c '"$@"; rc=$?; "$0" -k; exit $rc' \
-    "$wineserver" wine "$exe" "$@" >"$out" 2>"$err" || status=$?
-  if [ "$status" -ne 0 ] && [ "$status" -ne 2 ] && [ "$status" -ne 3 ]; then
-    echo "(no usable adapter on the virtual display; asking Wine's DXGI without a 3D renderer)" >&2
-  fi
-fi
-if [ "$status" -ne 0 ] && [ "$status" -ne 2 ] && [ "$status" -ne 3 ]; then
-  status=0
-  DISPLAY= WINE_D3D_CONFIG=renderer=no3d wine "$exe" "$@" >"$out" 2>"$err" || status=$?
-fi
+enumeration_failed() { [ "$1" -ne 0 ] && [ "$1" -ne 2 ] && [ "$1" -ne 3 ]; }
 
-cat "$out"
-cat "$err" >&2
-exit "$status"
+run_tool() {
+  local status=1
+  if command -v xvfb-run >/dev/null; then
+    # The prefix's server goes down with the virtual display it was started on.
+    status=0
+    xvfb-run -a sh -c '"$@"; rc=$?; "$0" -k; exit $rc' \
+      "$wineserver" wine "$exe" "$@" >"$out" 2>"$err" || status=$?
+    if enumeration_failed "$status"; then
+      echo "(no usable adapter on the virtual display; asking Wine's DXGI without a 3D renderer)" >&2
+    fi
+  fi
+  if enumeration_failed "$status"; then
+    status=0
+    DISPLAY= WINE_D3D_CONFIG=renderer=no3d wine "$exe" "$@" >"$out" 2>"$err" || status=$?
+  fi
+  cat "$out"
+  cat "$err" >&2
+  return "$status"
+}
+
+if [ $# -eq 0 ]; then
+  # The table for people, then the library's report as hosts get it.
+  run_tool
+  echo
+  run_tool --json
+else
+  run_tool "$@"
+fi

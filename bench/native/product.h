@@ -1,13 +1,14 @@
 /* The library's report code, reached through product.cpp, which builds the
- * library source itself on the stand-in platform of platform.cpp. */
+ * library source itself on the stand-in platform of stand_in.h. */
 #ifndef BENCH_PRODUCT_H
 #define BENCH_PRODUCT_H
 
 enum { BENCH_ADAPTERS = 16 };
 
-/* Fills the record table with sixteen adapters at maximal lengths (the
- * "max16" preset of the dxgi.dll test double, as enumeration leaves it). */
-void bench_fill_max16(void);
+/* Fills the record table with sixteen adapters at maximal lengths: the
+ * library's own enumeration over the "max16" scenario. Returns how many it
+ * filled. */
+int bench_fill_max16(void);
 /* format_report over that table; returns the report. */
 const char *bench_format_max16(void);
 /* sanitize_name over the first record's name; returns the escaped name. */

@@ -10,7 +10,10 @@
 int main(int argc, char **argv)
 {
     long n = argc > 1 ? atol(argv[1]) : 0;
-    bench_fill_max16();
+    if (bench_fill_max16() != BENCH_ADAPTERS) {
+        fprintf(stderr, "the max16 scenario did not give %d records\n", (int)BENCH_ADAPTERS);
+        return 1;
+    }
     size_t total = 0;
     for (long i = 0; i < n; ++i)
         total += strlen(bench_format_max16());
