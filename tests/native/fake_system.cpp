@@ -304,7 +304,8 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name)
     if (module == fake::handle_of(&fake::kernel32_module) && strcmp(name, "AddDllDirectory") == 0)
         return s.has_add_dll_directory ? &fake::add_dll_directory_present : nullptr;
     if (module == fake::handle_of(&fake::dxgi_module) && strcmp(name, "CreateDXGIFactory") == 0)
-        return s.has_create_factory ? reinterpret_cast<FARPROC>(&fake::create_factory) : nullptr;
+        return s.has_create_factory ? reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&fake::create_factory))
+                                    : nullptr;
     return nullptr;
 }
 
