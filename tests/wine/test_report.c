@@ -203,12 +203,12 @@ static void test_longest_report(void)
 
 /* ---- Names: conversion from UTF-16 and sanitising ---------------------- */
 
-struct run { unsigned unit; int count; };
+struct run { unsigned code_point; int count; }; /* above U+FFFF: a surrogate pair */
 struct bytes_run { const char *bytes; int count; };
 
 static const struct name_case {
     const char *label;
-    struct run description[5];   /* runs of UTF-16 units; 128 units leave no NUL */
+    struct run description[5];   /* runs of characters; 128 UTF-16 units leave no NUL */
     struct bytes_run name[4];    /* the expected "name" value in the report */
 } name_cases[] = {
     {"empty", {{0, 0}}, {{"", 0}}},
@@ -242,7 +242,8 @@ static const struct name_case {
     {"127 euro signs", {{0x20AC, 127}}, {{"\xE2\x82\xAC", 42}}},
     {"128 units, no NUL", {{'B', 128}}, {{"B", 127}}},
     {"128 units of e-acute, no NUL", {{0xE9, 128}}, {{"\xC3\xA9", 63}}},
-    {"surrogate pairs never split", {{'A', 1}, {0xD83D, 0}, {0, 0}}, {{"", 0}}}, /* filled in below */
+    /* 1 + 31 x 4 bytes fit in 127; the 32nd U+1F600 would need 4 more. */
+    {"surrogate pairs never split", {{'A', 1}, {0x1F600, 63}}, {{"A", 1}, {"\xF0\x9F\x98\x80", 31}}},
     {"lone surrogate", {{0xD800, 1}, {'A', 1}}, {{"\xEF\xBF\xBD" "A", 1}}},
 };
 
@@ -250,8 +251,15 @@ static void fill_description(WCHAR *d, const struct run *runs)
 {
     int at = 0;
     for (int r = 0; r < 5 && runs[r].count; ++r)
-        for (int k = 0; k < runs[r].count && at < FAKE_DXGI_DESCRIPTION_UNITS; ++k)
-            d[at++] = (WCHAR)runs[r].unit;
+        for (int k = 0; k < runs[r].count && at < FAKE_DXGI_DESCRIPTION_UNITS; ++k) {
+            unsigned c = runs[r].code_point;
+            if (c > 0xFFFF && at + 1 < FAKE_DXGI_DESCRIPTION_UNITS) {
+                d[at++] = (WCHAR)(0xD800 + ((c - 0x10000) >> 10));
+                d[at++] = (WCHAR)(0xDC00 + ((c - 0x10000) & 0x3FF));
+            } else {
+                d[at++] = (WCHAR)c;
+            }
+        }
     if (at < FAKE_DXGI_DESCRIPTION_UNITS)
         d[at] = 0;
 }
@@ -282,19 +290,6 @@ static void test_names(void)
         char name[256];
         fill_description(description, c->description);
         expected_name(name, c->name);
-        if (!strcmp(c->label, "surrogate pairs never split")) {
-            /* 'A' and 63 pairs of U+1F600: 1 + 31 x 4 bytes fit in 127, the
-             * 32nd character would need 4 more. */
-            description[0] = 'A';
-            for (int k = 0; k < 63; ++k) {
-                description[1 + 2 * k] = 0xD83D;
-                description[2 + 2 * k] = 0xDE00;
-            }
-            description[127] = 0;
-            strcpy(name, "A");
-            for (int k = 0; k < 31; ++k)
-                strcat(name, "\xF0\x9F\x98\x80");
-        }
         check_one_name(c->label, description, name);
     }
     harness_row = NULL;
