@@ -29,11 +29,6 @@ enum {
     MAX_PATH_TEXT = MAX_PATH + 16,
 };
 
-static const GUID bench_IID_IDXGIFactory = {
-    0x7b7166ec, 0x21c7, 0x44ae, {0xb2, 0x1a, 0xc9, 0xae, 0x32, 0x1a, 0xe3, 0x69}};
-static const GUID bench_IID_IDXGIDevice = {
-    0x54ec77fa, 0x1377, 0x44e6, {0x8c, 0x32, 0x88, 0xfd, 0x5f, 0x44, 0xc8, 0x4c}};
-
 typedef HRESULT(WINAPI *create_factory_fn)(REFIID, void **);
 
 static struct gpuinfo_api lib;
@@ -89,7 +84,7 @@ static int run_floor(void)
     if (!create)
         return -2;
     IDXGIFactory *factory = NULL;
-    if (FAILED(create(&bench_IID_IDXGIFactory, (void **)&factory)) || !factory)
+    if (FAILED(create(&IID_IDXGIFactory, (void **)&factory)) || !factory)
         return -3;
     int n = 0;
     IDXGIAdapter *adapter = NULL;
@@ -98,7 +93,7 @@ static int run_floor(void)
         LARGE_INTEGER version;
         if (SUCCEEDED(IDXGIAdapter_GetDesc(adapter, &desc)))
             sink += desc.VendorId;
-        if (SUCCEEDED(IDXGIAdapter_CheckInterfaceSupport(adapter, &bench_IID_IDXGIDevice, &version)))
+        if (SUCCEEDED(IDXGIAdapter_CheckInterfaceSupport(adapter, &IID_IDXGIDevice, &version)))
             sink += (size_t)version.QuadPart;
         IDXGIAdapter_Release(adapter);
         adapter = NULL;

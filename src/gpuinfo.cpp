@@ -10,50 +10,21 @@
 #define GPUINFO_API
 #include "gpuinfo.h"
 
-#include <windows.h>
+#include "gpuinfo_internal.h"
+
 #include <dxgi.h>
 
-#include <stdarg.h>
-#include <stdint.h>
 #include <string.h>
 
-enum {
-    MAX_ADAPTERS = 16,
-    NAME_SIZE = 128,            /* adapter_info.name, UTF-8 with its NUL */
-    DESCRIPTION_UNITS = 128,    /* DXGI_ADAPTER_DESC.Description, UTF-16 */
-    DRIVER_VERSION_SIZE = 64,
-    SOFTWARE_VENDOR_ID = 0x1414,
-    ERROR_SIZE = 256,
-    JSON_BUFFER_SIZE = 8192,
-    JSON_STOP_LENGTH = 7935,    /* every object starts with >= 257 bytes of room */
-    NAME_BUF_SIZE = 192,        /* a sanitised name: 191 bytes and its NUL */
-    SYSTEM_DIR_SIZE = MAX_PATH,
-};
+enum { SYSTEM_DIR_SIZE = MAX_PATH };
 
 static const char VERSION[] = "1.0.0";
 static const char DXGI_DLL[] = "dxgi.dll";
 static const char CREATE_FACTORY[] = "CreateDXGIFactory";
-static const char DRIVER_VERSION_FORMAT[] = "%u.%u.%u.%u";
 
 static const char ERR_NO_DXGI[] = "dxgi.dll not found";
 static const char ERR_NO_ENTRY[] = "CreateDXGIFactory not found";
 static const char ERR_NO_FACTORY[] = "CreateDXGIFactory failed";
-
-/* The SDK's values, kept here so that nothing links against dxguid. */
-static const GUID IID_IDXGIFactory_ = {
-    0x7b7166ec, 0x21c7, 0x44ae, {0xb2, 0x1a, 0xc9, 0xae, 0x32, 0x1a, 0xe3, 0x69}};
-static const GUID IID_IDXGIDevice_ = {
-    0x54ec77fa, 0x1377, 0x44e6, {0x8c, 0x32, 0x88, 0xfd, 0x5f, 0x44, 0xc8, 0x4c}};
-
-struct adapter_info {
-    char name[NAME_SIZE];
-    uint32_t vendor_id;
-    uint32_t device_id;
-    uint64_t dedicated_vram;
-    uint64_t shared_memory;
-    char driver_version[DRIVER_VERSION_SIZE];
-    int32_t software;
-};
 
 /* Zero-filled at load; see gpuinfo.h for who rewrites them and when. */
 static char g_err[ERROR_SIZE];
@@ -66,66 +37,80 @@ static void set_error(const char (&text)[N])
     memcpy(g_err, text, N);
 }
 
-/* ---- Bounded formatting ------------------------------------------------ */
+/* ---- Decimal text ------------------------------------------------------ */
 
-/* snprintf's contract for the conversions this file uses (%s, %d, %u, %llu):
- * stores at most room - 1 bytes, always ends them with a NUL when room > 0,
- * and returns the length of the whole formatted text. The C runtime's own is
- * not used: msvcrt's does not terminate a cut text, and MinGW's C99 one drags
- * in floating-point conversion with its heap, locks and exit handlers. */
-static int format_text(char *out, size_t room, const char *format, ...)
+/* The C runtime's formatting is not used: msvcrt's snprintf does not
+ * terminate a cut text, and MinGW's C99 one drags in floating-point
+ * conversion with its heap, locks and exit handlers. Every text here is
+ * written by these typed appenders instead, so there is no format string to
+ * get wrong. Each writes at `out`, which the caller has made room at, and
+ * returns the end of what it wrote; none writes a NUL. */
+
+enum { UINT64_DIGITS = 20 }; /* UINT64_MAX has 20 */
+
+static const char DIGIT_PAIRS[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+static char *append(char *out, const char *text, size_t len)
 {
-    va_list args;
-    va_start(args, format);
-    size_t len = 0;
-    char digits[20]; /* UINT64_MAX has 20 */
-    for (const char *f = format; *f; ++f) {
-        const char *piece = f;
-        size_t piece_len = 1;
-        if (*f != '%') {
-            /* Literal text goes out in one piece, up to the next conversion. */
-            while (f[piece_len] && f[piece_len] != '%')
-                ++piece_len;
-            f += piece_len - 1;
-        } else {
-            ++f;
-            uint64_t value;
-            bool negative = false;
-            if (*f == 's') {
-                piece = va_arg(args, const char *);
-                piece_len = strlen(piece);
-            } else {
-                if (*f == 'd') {
-                    int v = va_arg(args, int);
-                    negative = v < 0;
-                    value = negative ? 0 - (uint64_t)(int64_t)v : (uint64_t)v;
-                } else if (*f == 'u') {
-                    value = va_arg(args, unsigned);
-                } else { /* "llu" */
-                    f += 2;
-                    value = va_arg(args, unsigned long long);
-                }
-                size_t at = sizeof digits;
-                do {
-                    digits[--at] = (char)('0' + value % 10);
-                    value /= 10;
-                } while (value);
-                if (negative)
-                    digits[--at] = '-';
-                piece = digits + at;
-                piece_len = sizeof digits - at;
-            }
-        }
-        if (len < room) {
-            size_t fits = room - 1 - len;
-            memcpy(out + len, piece, piece_len < fits ? piece_len : fits);
-        }
-        len += piece_len;
+    memcpy(out, text, len);
+    return out + len;
+}
+
+template <size_t N>
+static char *append(char *out, const char (&text)[N])
+{
+    return append(out, text, N - 1);
+}
+
+/* Writes the two digits of `pair` (0 to 99) just before `at`. */
+static char *put_pair(char *at, unsigned pair)
+{
+    return (char *)memcpy(at - 2, DIGIT_PAIRS + 2 * pair, 2);
+}
+
+/* Writes the four digits of `quad` (0 to 9999) just before `at`. */
+static char *put_quad(char *at, unsigned quad)
+{
+    return put_pair(put_pair(at, quad % 100), quad / 100);
+}
+
+/* UINT64_DIGITS bytes at `out`, of which the number's own are the first:
+ * the rest is zeros for the appenders after it to write over, so the
+ * digits go out in one fixed-size copy. Four digits a division, in 32-bit
+ * arithmetic once the value fits it: every number of the report but the
+ * sizes does from the start. */
+static char *append_decimal(char *out, uint64_t v)
+{
+    char digits[2 * UINT64_DIGITS] = {};
+    char *end = digits + UINT64_DIGITS;
+    char *at = end;
+    for (; v > UINT32_MAX; v /= 10000)
+        at = put_quad(at, (unsigned)(v % 10000));
+    uint32_t w = (uint32_t)v;
+    for (; w >= 10000; w /= 10000)
+        at = put_quad(at, w % 10000);
+    if (w >= 100) {
+        at = put_pair(at, w % 100);
+        w /= 100;
     }
-    va_end(args);
-    if (room > 0)
-        out[len < room ? len : room - 1] = '\0';
-    return (int)len;
+    if (w >= 10)
+        at = put_pair(at, w);
+    else
+        *--at = (char)('0' + w);
+    memcpy(out, at, UINT64_DIGITS);
+    return out + (end - at);
+}
+
+/* At most UINT64_DIGITS bytes for an int32_t. */
+static char *append_signed(char *out, int32_t v)
+{
+    if (v >= 0)
+        return append_decimal(out, (uint64_t)v);
+    *out = '-';
+    return append_decimal(out + 1, 0 - (uint64_t)(int64_t)v);
 }
 
 /* ---- Enumeration: the one block that talks to the platform ------------- */
@@ -159,7 +144,7 @@ static HMODULE load_dxgi(void)
  * NUL. The prefix is measured first so the conversion is only ever asked for
  * what fits; a conversion that fails anyway leaves the name empty rather than
  * trusting what it wrote. At most DESCRIPTION_UNITS units are read, NUL or not. */
-static void convert_name(const WCHAR *text, char *name)
+GPUINFO_INTERNAL void convert_name(const WCHAR *text, char *name)
 {
     int units = 0, bytes = 0;
     while (units < DESCRIPTION_UNITS && text[units]) {
@@ -190,11 +175,18 @@ static void convert_name(const WCHAR *text, char *name)
     name[written] = '\0';
 }
 
-static void format_driver_version(char *out, uint64_t v)
+/* At most 23 bytes and the NUL: four words of at most five digits. */
+GPUINFO_INTERNAL void format_driver_version(char *out, uint64_t v)
 {
-    format_text(out, DRIVER_VERSION_SIZE, DRIVER_VERSION_FORMAT,
-             (unsigned)(v >> 48 & 0xFFFF), (unsigned)(v >> 32 & 0xFFFF),
-             (unsigned)(v >> 16 & 0xFFFF), (unsigned)(v & 0xFFFF));
+    static_assert(4 * 5 + 3 < DRIVER_VERSION_SIZE, "the longest version fits");
+    char *end = append_decimal(out, v >> 48 & 0xFFFF);
+    *end++ = '.';
+    end = append_decimal(end, v >> 32 & 0xFFFF);
+    *end++ = '.';
+    end = append_decimal(end, v >> 16 & 0xFFFF);
+    *end++ = '.';
+    end = append_decimal(end, v & 0xFFFF);
+    *end = '\0';
 }
 
 /* Fills table[0..n-1] in DXGI order and returns n (0 to MAX_ADAPTERS), or -1
@@ -203,7 +195,7 @@ static void format_driver_version(char *out, uint64_t v)
  * Without `texts`, name and driver_version stay empty (the DXGI calls are the
  * same): the counting calls never read them, and converting and formatting
  * them would be most of those calls' own cost. */
-static int enum_adapters(adapter_info *table, bool texts)
+GPUINFO_INTERNAL int enum_adapters(adapter_info *table, bool texts)
 {
     HMODULE dxgi = load_dxgi(); /* never freed: later calls reuse the module */
     if (!dxgi) {
@@ -259,85 +251,141 @@ static int enum_adapters(adapter_info *table, bool texts)
 /* Copies `name` into name_buf as JSON string content: '"' and '\' escaped,
  * bytes 0x01-0x1F dropped, trailing spaces trimmed, at most NAME_BUF_SIZE - 1
  * bytes and never half an escape pair. A name cut by that bound loses a
- * multi-byte UTF-8 sequence it would otherwise split, so the text stays UTF-8. */
-static void sanitize_name(const char *name, char *name_buf)
+ * multi-byte UTF-8 sequence it would otherwise split, so the text stays UTF-8.
+ * At most NAME_SIZE bytes of `name` are read, NUL or not. */
+GPUINFO_INTERNAL size_t sanitize_name(const char *name, char *name_buf)
 {
-    int len = 0;
-    int i = 0;
-    for (; i < NAME_SIZE && name[i]; ++i) {
-        unsigned char b = (unsigned char)name[i];
-        if (len + 2 >= NAME_BUF_SIZE)
-            break;
-        if (b == '"' || b == '\\') {
-            name_buf[len++] = '\\';
-            name_buf[len++] = (char)b;
-        } else if (b >= 0x20) {
-            name_buf[len++] = (char)b;
+    const unsigned char *in = (const unsigned char *)name;
+    const unsigned char *in_end = in + NAME_SIZE;
+    unsigned char *out = (unsigned char *)name_buf;
+    size_t len = 0;
+    /* A byte is taken only while fewer than NAME_BUF_SIZE - 2 bytes are
+     * written, so a pair always fits before the NUL. A run of that many
+     * bytes halved stays under the bound even if every one of them is a
+     * pair, so the bound is checked once a run rather than once a byte;
+     * the run is walked by a negative index that ends it at zero. */
+    while (in < in_end && len < NAME_BUF_SIZE - 2) {
+        size_t take = (NAME_BUF_SIZE - 1 - len) / 2;
+        const unsigned char *run_end = (size_t)(in_end - in) < take ? in_end : in + take;
+        ptrdiff_t k = in - run_end;
+        for (; k < 0; ++k) {
+            unsigned char b = run_end[k];
+            if (b == '"' || b == '\\') {
+                out[len] = '\\';
+                out[len + 1] = b;
+                len += 2;
+            } else if (b >= 0x20) {
+                out[len++] = b;
+            } else if (b == 0) {
+                break;
+            }
         }
+        in = run_end + k;
+        if (k < 0)
+            break; /* at the NUL */
     }
-    if (i < NAME_SIZE && ((unsigned char)name[i] & 0xC0) == 0x80) {
+    if (in < in_end && (*in & 0xC0) == 0x80) {
         /* Stopped at a continuation byte: take back the started sequence. */
         int back = 0;
-        while (back < 3 && len > 0 && ((unsigned char)name_buf[len - 1] & 0xC0) == 0x80) {
+        while (back < 3 && len > 0 && (out[len - 1] & 0xC0) == 0x80) {
             --len;
             ++back;
         }
-        if (len > 0 && (unsigned char)name_buf[len - 1] >= 0xC0)
+        if (len > 0 && out[len - 1] >= 0xC0)
             --len;
     }
-    while (len > 0 && name_buf[len - 1] == ' ')
+    while (len > 0 && out[len - 1] == ' ')
         --len;
-    name_buf[len] = '\0';
+    out[len] = '\0';
+    return len;
 }
 
-static const char *vendor_name(uint32_t vendor_id)
+#define VENDOR(id, text) {id, text, sizeof text - 1}
+static const vendor VENDORS[] = {
+    VENDOR(0x1414, "Microsoft"), VENDOR(0x10DE, "NVIDIA"), VENDOR(0x8086, "Intel"),
+    VENDOR(0x1002, "AMD"),       VENDOR(0x1022, "AMD"),    VENDOR(0x15AD, "VMware"),
+    VENDOR(0x1AF4, "Red Hat"),   VENDOR(0x1234, "QEMU"),
+};
+static const vendor UNKNOWN_VENDOR = VENDOR(0, "Unknown");
+#undef VENDOR
+enum { VENDOR_NAME_MAX = 9 }; /* "Microsoft" */
+
+GPUINFO_INTERNAL const vendor *find_vendor(uint32_t vendor_id)
 {
-    static const struct {
-        uint32_t id;
-        const char *name;
-    } vendors[] = {
-        {0x1414, "Microsoft"}, {0x10DE, "NVIDIA"}, {0x8086, "Intel"},
-        {0x1002, "AMD"},       {0x1022, "AMD"},    {0x15AD, "VMware"},
-        {0x1AF4, "Red Hat"},   {0x1234, "QEMU"},
-    };
-    for (size_t i = 0; i < sizeof vendors / sizeof vendors[0]; ++i)
-        if (vendors[i].id == vendor_id)
-            return vendors[i].name;
-    return "Unknown";
+    for (size_t i = 0; i < sizeof VENDORS / sizeof VENDORS[0]; ++i)
+        if (VENDORS[i].id == vendor_id)
+            return &VENDORS[i];
+    return &UNKNOWN_VENDOR;
 }
 
+/* The report: JSON_OPEN, the objects separated by commas, JSON_CLOSE. An
+ * object's texts between its fields, in their fixed order: */
 static const char JSON_OPEN[] = "{\"adapters\":[";
 static const char JSON_CLOSE[] = "]}";
-static const char JSON_OBJECT_FORMAT[] =
-    "%s{\"index\":%d,\"name\":\"%s\",\"vendor\":\"%s\",\"vendor_id\":%u,\"device_id\":%u,"
-    "\"dedicated_vram_mb\":%llu,\"shared_memory_mb\":%llu,\"driver_version\":\"%s\",\"software\":%d}";
+static const char OBJECT_INDEX[] = "{\"index\":";
+static const char OBJECT_NAME[] = ",\"name\":\"";
+static const char OBJECT_VENDOR[] = "\",\"vendor\":\"";
+static const char OBJECT_VENDOR_ID[] = "\",\"vendor_id\":";
+static const char OBJECT_DEVICE_ID[] = ",\"device_id\":";
+static const char OBJECT_VRAM[] = ",\"dedicated_vram_mb\":";
+static const char OBJECT_SHARED[] = ",\"shared_memory_mb\":";
+static const char OBJECT_DRIVER_VERSION[] = ",\"driver_version\":\"";
+static const char OBJECT_SOFTWARE[] = "\",\"software\":";
+static const char OBJECT_END[] = "}";
 
-/* Writes the report of table[0..n-1] into g_json. */
-static void format_report(const adapter_info *table, int n)
+/* The longest object, its comma included: every number counted at the
+ * longest an appender writes. */
+static const size_t OBJECT_MAX_SIZE =
+    1 + sizeof OBJECT_INDEX + sizeof OBJECT_NAME + sizeof OBJECT_VENDOR + sizeof OBJECT_VENDOR_ID +
+    sizeof OBJECT_DEVICE_ID + sizeof OBJECT_VRAM + sizeof OBJECT_SHARED + sizeof OBJECT_DRIVER_VERSION +
+    sizeof OBJECT_SOFTWARE + sizeof OBJECT_END - 10 + 6 * (1 + UINT64_DIGITS) + (NAME_BUF_SIZE - 1) +
+    VENDOR_NAME_MAX + (DRIVER_VERSION_SIZE - 1);
+
+/* Writes object i of the report at `out`, with the comma before all but the
+ * first, and returns its length (at most OBJECT_MAX_SIZE). */
+static size_t format_object(char *out, const adapter_info *a, int i)
 {
-    char name_buf[NAME_BUF_SIZE];
-    memcpy(g_json, JSON_OPEN, sizeof JSON_OPEN);
-    int len = (int)sizeof JSON_OPEN - 1;
+    char *end = out;
+    if (i)
+        *end++ = ',';
+    end = append_signed(append(end, OBJECT_INDEX), i);
+    end = append(end, OBJECT_NAME);
+    end += sanitize_name(a->name, end);
+    const vendor *v = find_vendor(a->vendor_id);
+    end = append(append(end, OBJECT_VENDOR), v->name, v->length);
+    end = append_decimal(append(end, OBJECT_VENDOR_ID), a->vendor_id);
+    end = append_decimal(append(end, OBJECT_DEVICE_ID), a->device_id);
+    end = append_decimal(append(end, OBJECT_VRAM), a->dedicated_vram >> 20);
+    end = append_decimal(append(end, OBJECT_SHARED), a->shared_memory >> 20);
+    end = append(append(end, OBJECT_DRIVER_VERSION), a->driver_version, strlen(a->driver_version));
+    end = append(append_signed(append(end, OBJECT_SOFTWARE), a->software), OBJECT_END);
+    return (size_t)(end - out);
+}
+
+/* Writes the report of table[0..n-1] into g_json and returns g_json. */
+GPUINFO_INTERNAL const char *format_report(const adapter_info *table, int n)
+{
+    char scratch[OBJECT_MAX_SIZE];
+    size_t len = (size_t)(append(g_json, JSON_OPEN) - g_json);
     for (int i = 0; i < n; ++i) {
-        const adapter_info *a = &table[i];
-        sanitize_name(a->name, name_buf);
-        int room = JSON_BUFFER_SIZE - len;
-        int w = format_text(g_json + len, (size_t)room, JSON_OBJECT_FORMAT, i ? "," : "", i, name_buf,
-                         vendor_name(a->vendor_id), (unsigned)a->vendor_id, (unsigned)a->device_id,
-                         (unsigned long long)(a->dedicated_vram >> 20),
-                         (unsigned long long)(a->shared_memory >> 20), a->driver_version, (int)a->software);
+        /* In place while the buffer has room for the longest object; near
+         * its end, in scratch first, so nothing is ever written past it. */
+        size_t room = JSON_BUFFER_SIZE - sizeof JSON_CLOSE - len;
+        char *out = room >= OBJECT_MAX_SIZE ? g_json + len : scratch;
+        size_t w = format_object(out, &table[i], i);
         /* Never reached with MAX_ADAPTERS records; should it ever be, an
-         * object that did not fit whole with the closing text behind it is
-         * taken back, so the report stays complete JSON. */
-        if (w < 0 || w > room - (int)sizeof JSON_CLOSE) {
-            g_json[len] = '\0';
+         * object that does not fit whole with the closing text behind it is
+         * left out, so the report stays complete JSON. */
+        if (w > room)
             break;
-        }
+        if (out == scratch)
+            memcpy(g_json + len, scratch, w);
         len += w;
         if (len > JSON_STOP_LENGTH)
             break;
     }
     memcpy(g_json + len, JSON_CLOSE, sizeof JSON_CLOSE);
+    return g_json;
 }
 
 /* ---- Exported calls ---------------------------------------------------- */
@@ -359,8 +407,7 @@ extern "C" const char *gpuinfo_get_json(void)
     int n = enum_adapters(table, true);
     if (n < 0)
         return NULL;
-    format_report(table, n);
-    return g_json;
+    return format_report(table, n);
 }
 
 extern "C" int gpuinfo_adapter_count(void)

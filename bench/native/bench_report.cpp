@@ -5,12 +5,11 @@
 
 #include <string.h>
 
+#include "fake_dxgi.h"
 #include "product.h"
+#include "reports.h"
 #include "stand_in.h"
 
-/* The report of sixteen maximal adapters, as the test double's "max16"
- * preset gives it under Wine. */
-static const size_t MAX16_REPORT_BYTES = 6468;
 
 /* The stand-in keeps every object it hands out until it is reset, 17 per
  * walk; resetting this often bounds its memory to a few megabytes. */
@@ -37,7 +36,7 @@ static void time_on_max16(benchmark::State &state, Call call)
 
 static void report_max16(benchmark::State &state)
 {
-    if (bench_fill_max16() != BENCH_ADAPTERS || strlen(bench_format_max16()) != MAX16_REPORT_BYTES) {
+    if (bench_fill_max16() != FAKE_MAX16_ADAPTERS || strlen(bench_format_max16()) != MAX16_REPORT_BYTES) {
         state.SkipWithError("the report is not the expected length");
         return;
     }
@@ -70,7 +69,7 @@ BENCHMARK(get_json_max16);
 static void adapter_count_max16(benchmark::State &state)
 {
     bench_use_max16();
-    if (bench_adapter_count() != BENCH_ADAPTERS) {
+    if (bench_adapter_count() != FAKE_MAX16_ADAPTERS) {
         state.SkipWithError("wrong adapter count");
         return;
     }
@@ -87,7 +86,7 @@ static void bare_dxgi_max16(benchmark::State &state)
     bench_use_max16();
     int n = bench_floor();
     bench_calls bare = bench_platform_calls();
-    if (n != BENCH_ADAPTERS || !bench_same_calls(library, bare) || bare.live_refs != 0 || bare.unexpected != 0) {
+    if (n != FAKE_MAX16_ADAPTERS || !bench_same_calls(library, bare) || bare.live_refs != 0 || bare.unexpected != 0) {
         state.SkipWithError("the bare walk does not make the library's DXGI calls");
         return;
     }

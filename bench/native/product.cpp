@@ -1,11 +1,10 @@
-/* The library source itself, built on the stand-in platform, with a way in
- * to its internal report functions. */
-#include "../../src/gpuinfo.cpp"
-
 #include "product.h"
-#include "stand_in.h"
 
-static_assert((int)BENCH_ADAPTERS == (int)MAX_ADAPTERS, "the max16 table is the library's whole table");
+#include "gpuinfo.h"
+#include "gpuinfo_internal.h"
+#include <dxgi.h>
+
+#include "stand_in.h"
 
 static adapter_info max_table[MAX_ADAPTERS];
 static char sanitized[NAME_BUF_SIZE];
@@ -20,8 +19,7 @@ int bench_fill_max16(void)
 
 const char *bench_format_max16(void)
 {
-    format_report(max_table, BENCH_ADAPTERS);
-    return g_json;
+    return format_report(max_table, MAX_ADAPTERS);
 }
 
 const char *bench_sanitize_max(void)
@@ -51,12 +49,14 @@ static void bench_consume(uint64_t value)
 /* The system directory of the stand-in's scenario. */
 static const char SYSTEM_DXGI[] = "C:\\Windows\\system32\\dxgi.dll";
 
+typedef HRESULT(WINAPI *create_factory_fn)(REFIID, void **);
+
 /* The same DXGI calls as the library makes, nothing formatted or kept. */
 int bench_floor(void)
 {
     HMODULE dxgi = LoadLibraryExA(SYSTEM_DXGI, NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
     create_factory_fn create = reinterpret_cast<create_factory_fn>(
-        reinterpret_cast<void *>(GetProcAddress(dxgi, CREATE_FACTORY)));
+        reinterpret_cast<void *>(GetProcAddress(dxgi, "CreateDXGIFactory")));
     IDXGIFactory *factory = NULL;
     if (!create || FAILED(create(IID_IDXGIFactory_, reinterpret_cast<void **>(&factory))) || !factory)
         return -1;

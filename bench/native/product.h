@@ -1,13 +1,10 @@
-/* The library's report code, reached through product.cpp, which builds the
- * library source itself on the stand-in platform of stand_in.h. */
+/* The library's report code on the stand-in platform of stand_in.h, reached
+ * through its internal steps (src/gpuinfo_internal.h). */
 #ifndef BENCH_PRODUCT_H
 #define BENCH_PRODUCT_H
 
-enum { BENCH_ADAPTERS = 16 };
-
-/* Fills the record table with sixteen adapters at maximal lengths: the
- * library's own enumeration over the "max16" scenario. Returns how many it
- * filled. */
+/* Fills the record table with the library's own enumeration over the test
+ * double's "max16" preset. Returns how many it filled. */
 int bench_fill_max16(void);
 /* format_report over that table; returns the report. */
 const char *bench_format_max16(void);

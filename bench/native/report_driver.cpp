@@ -5,13 +5,15 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "fake_dxgi.h"
 #include "product.h"
+#include "reports.h"
 
 int main(int argc, char **argv)
 {
     long n = argc > 1 ? atol(argv[1]) : 0;
-    if (bench_fill_max16() != BENCH_ADAPTERS) {
-        fprintf(stderr, "the max16 scenario did not give %d records\n", (int)BENCH_ADAPTERS);
+    if (bench_fill_max16() != FAKE_MAX16_ADAPTERS) {
+        fprintf(stderr, "the max16 scenario did not give %d records\n", (int)FAKE_MAX16_ADAPTERS);
         return 1;
     }
     size_t total = 0;

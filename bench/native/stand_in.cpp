@@ -1,34 +1,13 @@
 #include "stand_in.h"
 
-#include <stdint.h>
-
 #include <string>
 
 #include "fake_system.h"
 
-enum { MAX16_ADAPTERS = 16, MAX16_NAME_UNITS = 127 };
-
-static fake::scenario max16_scenario()
-{
-    fake::adapter a;
-    /* 127 units: the NUL is the last unit DXGI has room for, and the name's
-     * UTF-8 just fits the record; every quote doubles in the report. */
-    a.description = u"A" + std::u16string(MAX16_NAME_UNITS - 1, u'"');
-    a.vendor_id = UINT32_MAX;
-    a.device_id = UINT32_MAX;
-    a.dedicated_video_memory = SIZE_MAX;
-    a.dedicated_system_memory = SIZE_MAX;
-    a.shared_system_memory = SIZE_MAX;
-    a.driver_version = -1; /* 65535.65535.65535.65535 */
-    fake::scenario s;
-    s.adapters.assign(MAX16_ADAPTERS, a);
-    return s;
-}
-
 void bench_use_max16(void)
 {
     /* Built once: copying the scenario is the cheap part of a reset. */
-    static const fake::scenario s = max16_scenario();
+    static const fake::scenario s = fake::preset("max16");
     fake::reset(s);
 }
 

@@ -1,6 +1,6 @@
 /* The platform under the benchmarks: the native tests' in-memory Windows and
- * DXGI (tests/native/fake_system.cpp), set to the sixteen maximal adapters of
- * the dxgi.dll test double's "max16" preset. */
+ * DXGI (tests/native/fake_system.cpp), running the dxgi.dll test double's
+ * "max16" preset: sixteen maximal adapters. */
 #ifndef BENCH_STAND_IN_H
 #define BENCH_STAND_IN_H
 

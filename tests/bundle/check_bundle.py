@@ -17,6 +17,7 @@ groups:
 import argparse
 import datetime
 import hashlib
+import json
 import os
 import re
 import shutil
@@ -37,13 +38,12 @@ BUNDLE_FILES = sorted([
     f"lib/cmake/{NAME}/{NAME}-config.cmake", f"lib/cmake/{NAME}/{NAME}-config-version.cmake",
 ])
 BUNDLE_EPOCH = 1767225600  # 2026-01-01 00:00:00 UTC, as packaging/CMakeLists.txt sets it
-EXAMPLE_REPORT = (
-    '{"adapters":[{"index":0,"name":"Example V7 Graphics","vendor":"AMD","vendor_id":4098,'
-    '"device_id":29631,"dedicated_vram_mb":16368,"shared_memory_mb":32727,'
-    '"driver_version":"31.0.24033.1003","software":0},{"index":1,"name":"Software Rasterizer",'
-    '"vendor":"Microsoft","vendor_id":5140,"device_id":140,"dedicated_vram_mb":0,'
-    '"shared_memory_mb":4044,"driver_version":"","software":1}]}'
-)
+# The example preset's report, from the C header every test reads: the one
+# string literal on its #define line (its escapes \" and \\ are JSON's too).
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "reports.h"),
+          encoding="utf-8") as _header:
+    EXAMPLE_REPORT = json.loads(re.search(r'^#define EXAMPLE_REPORT ("(?:[^"\\]|\\.)*")$', _header.read(),
+                                          re.M).group(1))
 
 failures = []
 

@@ -1,5 +1,6 @@
 /* dxgi.dll test double: CreateDXGIFactory hands out real COM objects laid
  * out as the SDK's IDXGIFactory and IDXGIAdapter, driven by a scenario.
+ * Interface ids are the SDK's own (dxguid), not copies.
  *
  * The objects are static and never freed, so a double Release is counted
  * rather than crashing, and a missing one shows as a live reference. */
@@ -10,16 +11,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "fake_dxgi.h"
-
-static const GUID fake_IID_IUnknown = {
-    0x00000000, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-static const GUID fake_IID_IDXGIFactory = {
-    0x7b7166ec, 0x21c7, 0x44ae, {0xb2, 0x1a, 0xc9, 0xae, 0x32, 0x1a, 0xe3, 0x69}};
-static const GUID fake_IID_IDXGIAdapter = {
-    0x2411e7e1, 0x12ac, 0x4ccf, {0xbd, 0x14, 0x97, 0x98, 0xe8, 0x53, 0x4d, 0xc0}};
-static const GUID fake_IID_IDXGIDevice = {
-    0x54ec77fa, 0x1377, 0x44e6, {0x8c, 0x32, 0x88, 0xfd, 0x5f, 0x44, 0xc8, 0x4c}};
+#include "fake_presets.h"
 
 struct fake_factory {
     IDXGIFactory iface;
@@ -60,99 +52,6 @@ static HRESULT unexpected(void)
     return E_NOTIMPL;
 }
 
-/* ---- Presets ----------------------------------------------------------- */
-
-static void set_description(struct fake_adapter *a, const char *ascii)
-{
-    size_t i = 0;
-    for (; ascii[i] && i + 1 < FAKE_DXGI_DESCRIPTION_UNITS; ++i)
-        a->description[i] = (WCHAR)(unsigned char)ascii[i];
-    a->description[i] = 0;
-}
-
-static LONGLONG version_words(unsigned a, unsigned b, unsigned c, unsigned d)
-{
-    return (LONGLONG)((ULONGLONG)a << 48 | (ULONGLONG)b << 32 | (ULONGLONG)c << 16 | d);
-}
-
-static struct fake_adapter *add_adapter(struct fake_scenario *s, const char *name, UINT vendor,
-                                        UINT device, SIZE_T vram, SIZE_T shared)
-{
-    struct fake_adapter *a = &s->adapters[s->adapter_count++];
-    set_description(a, name);
-    a->vendor_id = vendor;
-    a->device_id = device;
-    a->dedicated_video_memory = vram;
-    a->shared_system_memory = shared;
-    a->version_hr = DXGI_ERROR_UNSUPPORTED;
-    return a;
-}
-
-static void with_version(struct fake_adapter *a, LONGLONG version)
-{
-    a->version_hr = S_OK;
-    a->driver_version = version;
-}
-
-/* The two adapters of the documented example report. */
-static void preset_example(struct fake_scenario *s)
-{
-    with_version(add_adapter(s, "Example V7 Graphics", 0x1002, 0x73BF, 17163091968ULL, 34317172736ULL),
-                 version_words(31, 0, 24033, 1003));
-    add_adapter(s, "Software Rasterizer", 0x1414, 0x008C, 0, 4241260544ULL);
-}
-
-/* Sixteen adapters at the longest values that can stand together: a name
- * that sanitises to 191 bytes, the longest ids (whose vendor text is
- * "Unknown"), the largest sizes and the longest driver version. */
-static void preset_max16(struct fake_scenario *s)
-{
-    for (int i = 0; i < 16; ++i) {
-        struct fake_adapter *a = add_adapter(s, "", 0xFFFFFFFFu, 0xFFFFFFFFu, (SIZE_T)-1, (SIZE_T)-1);
-        a->description[0] = 'A';
-        for (int k = 1; k < FAKE_DXGI_DESCRIPTION_UNITS - 1; ++k)
-            a->description[k] = '"';
-        a->description[FAKE_DXGI_DESCRIPTION_UNITS - 1] = 0;
-        with_version(a, -1);
-    }
-}
-
-/* What a tool shows people: long and non-ASCII names, a software adapter,
- * an adapter without a driver version. */
-static void preset_mixed(struct fake_scenario *s)
-{
-    static const WCHAR accented[] = {'R', 'a', 'd', 'e', 'o', 'n', ' ', 'P', 'r', 0xE9, 'c', 'i', 's',
-                                     'i', 'o', 'n', ' ', 0x20AC, ' ', 0x6F22, 0x5B57, 0};
-    struct fake_adapter *a = add_adapter(s, "", 0x1002, 0x73BF, 17163091968ULL, 34317172736ULL);
-    memcpy(a->description, accented, sizeof accented);
-    with_version(a, version_words(31, 0, 24033, 1003));
-    with_version(add_adapter(s,
-                             "NVIDIA Example Ultra Long Adapter Name With Many Words That Keeps Going "
-                             "Past Any Sensible Column Width Of A Table",
-                             0x10DE, 0x2684, 25757220864ULL, 34317172736ULL),
-                 version_words(32, 15, 16, 3370));
-    add_adapter(s, "Intel Example Graphics", 0x8086, 0x9A49, 134217728ULL, 17158586368ULL);
-    add_adapter(s, "Software Rasterizer", 0x1414, 0x008C, 0, 4241260544ULL);
-}
-
-static int preset(const char *name, struct fake_scenario *out)
-{
-    memset(out, 0, sizeof *out);
-    if (!strcmp(name, "empty"))
-        return 1;
-    if (!strcmp(name, "example"))
-        return preset_example(out), 1;
-    if (!strcmp(name, "max16"))
-        return preset_max16(out), 1;
-    if (!strcmp(name, "mixed"))
-        return preset_mixed(out), 1;
-    if (!strcmp(name, "create_fails")) {
-        out->create_hr = E_FAIL;
-        return 1;
-    }
-    return 0;
-}
-
 /* ---- IDXGIAdapter ------------------------------------------------------ */
 
 static struct fake_adapter_object *adapter_from(IDXGIAdapter *iface)
@@ -162,7 +61,7 @@ static struct fake_adapter_object *adapter_from(IDXGIAdapter *iface)
 
 static HRESULT STDMETHODCALLTYPE fake_adapter_QueryInterface(IDXGIAdapter *iface, REFIID riid, void **out)
 {
-    if (IsEqualGUID(riid, &fake_IID_IUnknown) || IsEqualGUID(riid, &fake_IID_IDXGIAdapter)) {
+    if (IsEqualGUID(riid, &IID_IUnknown) || IsEqualGUID(riid, &IID_IDXGIAdapter)) {
         take_ref(&adapter_from(iface)->refs);
         *out = iface;
         return S_OK;
@@ -240,7 +139,7 @@ static HRESULT STDMETHODCALLTYPE fake_adapter_CheckInterfaceSupport(IDXGIAdapter
 {
     const struct fake_adapter *a = &g_scenario.adapters[adapter_from(iface)->index];
     ++g_stats.version_calls;
-    if (!IsEqualGUID(guid, &fake_IID_IDXGIDevice))
+    if (!IsEqualGUID(guid, &IID_IDXGIDevice))
         return unexpected();
     if (SUCCEEDED(a->version_hr))
         version->QuadPart = a->driver_version;
@@ -264,7 +163,7 @@ static IDXGIAdapterVtbl fake_adapter_vtbl = {
 
 static HRESULT STDMETHODCALLTYPE fake_factory_QueryInterface(IDXGIFactory *iface, REFIID riid, void **out)
 {
-    if (IsEqualGUID(riid, &fake_IID_IUnknown) || IsEqualGUID(riid, &fake_IID_IDXGIFactory)) {
+    if (IsEqualGUID(riid, &IID_IUnknown) || IsEqualGUID(riid, &IID_IDXGIFactory)) {
         take_ref(&g_factory.refs);
         *out = iface;
         return S_OK;
@@ -399,7 +298,7 @@ void fake_dxgi_get_stats(struct fake_stats *stats)
 
 int fake_dxgi_preset(const char *name, struct fake_scenario *out)
 {
-    return preset(name, out);
+    return fake_preset(name, out);
 }
 
 HRESULT WINAPI CreateDXGIFactory(REFIID riid, void **factory)
@@ -407,7 +306,7 @@ HRESULT WINAPI CreateDXGIFactory(REFIID riid, void **factory)
     if (!g_scenario_set) {
         /* A host that can't reach the control exports names a preset. */
         const char *name = getenv("FAKE_DXGI_SCENARIO");
-        if (!preset(name ? name : "example", &g_scenario)) {
+        if (!fake_preset(name ? name : "example", &g_scenario)) {
             g_scenario.create_hr = E_INVALIDARG;
             ++g_stats.unexpected_calls;
         }
@@ -415,7 +314,7 @@ HRESULT WINAPI CreateDXGIFactory(REFIID riid, void **factory)
     }
     ++g_stats.create_calls;
     *factory = NULL;
-    if (!IsEqualGUID(riid, &fake_IID_IDXGIFactory))
+    if (!IsEqualGUID(riid, &IID_IDXGIFactory))
         return unexpected();
     if (FAILED(g_scenario.create_hr) || g_scenario.create_gives_null)
         return g_scenario.create_hr;

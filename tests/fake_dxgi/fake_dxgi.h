@@ -52,5 +52,9 @@ typedef int (*fake_dxgi_preset_fn)(const char *name, struct fake_scenario *out);
 #define FAKE_VENDOR_INTEL 0x8086
 #define FAKE_VENDOR_SOFTWARE 0x1414
 #define FAKE_DXGI_ERROR_NOT_FOUND ((HRESULT)0x887A0002L)
+#define FAKE_DXGI_ERROR_UNSUPPORTED ((HRESULT)0x887A0004L)
+
+/* Adapters in the "max16" preset: as many as the library reports. */
+#define FAKE_MAX16_ADAPTERS 16
 
 #endif

@@ -7,25 +7,10 @@
 
 namespace checks {
 
-const char *expected_vendor(uint32_t vendor_id)
-{
-    switch (vendor_id) {
-    case 0x1414: return "Microsoft";
-    case 0x10DE: return "NVIDIA";
-    case 0x8086: return "Intel";
-    case 0x1002: return "AMD";
-    case 0x1022: return "AMD";
-    case 0x15AD: return "VMware";
-    case 0x1AF4: return "Red Hat";
-    case 0x1234: return "QEMU";
-    default: return "Unknown";
-    }
-}
-
 std::string name_bytes(const char *name)
 {
     size_t n = 0;
-    while (n < product::NAME_SIZE && name[n])
+    while (n < NAME_SIZE && name[n])
         ++n;
     return std::string(name, n);
 }
@@ -58,7 +43,7 @@ static size_t escaped_length(const std::string &s)
 std::string sanitized_name_problem(const char *in, const char *out_text)
 {
     std::string out(out_text);
-    if (out.size() > product::NAME_BUF_SIZE - 1)
+    if (out.size() > NAME_BUF_SIZE - 1)
         return "longer than 191 bytes";
     for (unsigned char b : out)
         if (b >= 0x01 && b <= 0x1F)
@@ -88,18 +73,18 @@ std::string sanitized_name_problem(const char *in, const char *out_text)
         if (valid_in) {
             unsigned char lead = (unsigned char)cleaned[kept];
             size_t k = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-            bool fits = lead == '"' || lead == '\\' ? written + 2 <= product::NAME_BUF_SIZE - 1
-                                                      : written + k <= product::NAME_BUF_SIZE - 2;
+            bool fits = lead == '"' || lead == '\\' ? written + 2 <= NAME_BUF_SIZE - 1
+                                                      : written + k <= NAME_BUF_SIZE - 2;
             if (fits)
                 return "left out a character that fits";
-        } else if (written + 4 < product::NAME_BUF_SIZE - 2) {
+        } else if (written + 4 < NAME_BUF_SIZE - 2) {
             /* Without whole characters, only the at most four bytes the
              * mend takes back may be missing. */
             return "cut shorter than the bound requires";
         }
     }
     /* A single byte is only copied below 190, so 191 bytes end in a pair. */
-    if (out.size() == product::NAME_BUF_SIZE - 1 && plain.back() != '"' && plain.back() != '\\')
+    if (out.size() == NAME_BUF_SIZE - 1 && plain.back() != '"' && plain.back() != '\\')
         return "single byte copied past 190";
     if (valid_in && !json::valid_utf8(out))
         return "valid UTF-8 name became invalid";
@@ -119,7 +104,7 @@ static std::string member_problem(const json::value &obj, const char *key, json:
     return "";
 }
 
-std::string report_problem(const std::string &report, const product::record *table, int n, bool names_utf8)
+std::string report_problem(const std::string &report, const adapter_info *table, int n, bool names_utf8)
 {
     json::value doc;
     std::string error;
@@ -139,7 +124,7 @@ std::string report_problem(const std::string &report, const product::record *tab
                                        "shared_memory_mb", "driver_version", "software"};
     for (int i = 0; i < n; ++i) {
         const json::value &obj = objects[(size_t)i];
-        const product::record &r = table[i];
+        const adapter_info &r = table[i];
         std::string where = "object " + std::to_string(i) + ": ";
         if (obj.kind != json::value::object || obj.members.size() != sizeof keys / sizeof keys[0])
             return where + "not an object of 9 members";
@@ -147,14 +132,14 @@ std::string report_problem(const std::string &report, const product::record *tab
             if (obj.members[k].first != keys[k])
                 return where + "member " + std::to_string(k) + " is \"" + obj.members[k].first + "\"";
 
-        char sanitized[product::NAME_BUF_SIZE];
-        product::sanitize_name(r.name, sanitized);
+        char sanitized[NAME_BUF_SIZE];
+        sanitize_name(r.name, sanitized);
         std::string name;
         unescape_name(sanitized, &name);
         const std::pair<const char *, std::pair<json::value::kind_t, std::string>> fields[] = {
             {"index", {json::value::number, std::to_string(i)}},
             {"name", {json::value::string, name}},
-            {"vendor", {json::value::string, expected_vendor(r.vendor_id)}},
+            {"vendor", {json::value::string, find_vendor(r.vendor_id)->name}},
             {"vendor_id", {json::value::number, std::to_string(r.vendor_id)}},
             {"device_id", {json::value::number, std::to_string(r.device_id)}},
             {"dedicated_vram_mb", {json::value::number, std::to_string(r.dedicated_vram >> 20)}},
@@ -174,14 +159,14 @@ std::string report_problem(const std::string &report, const product::record *tab
 std::string expected_name(const char16_t *d, size_t units)
 {
     size_t n = 0;
-    while (n < product::DESCRIPTION_UNITS && n < units && d[n])
+    while (n < DESCRIPTION_UNITS && n < units && d[n])
         ++n;
     std::string out;
     for (size_t i = 0; i < n;) {
         bool pair = d[i] >= 0xD800 && d[i] <= 0xDBFF && i + 1 < n && d[i + 1] >= 0xDC00 && d[i + 1] <= 0xDFFF;
         size_t step = pair ? 2 : 1;
         std::string piece = fake::utf8_of(d + i, step);
-        if (out.size() + piece.size() > product::NAME_SIZE - 1)
+        if (out.size() + piece.size() > NAME_SIZE - 1)
             break;
         out += piece;
         i += step;
@@ -189,11 +174,11 @@ std::string expected_name(const char16_t *d, size_t units)
     return out;
 }
 
-product::record make_record(const std::string &name, uint32_t vendor_id, uint32_t device_id,
+adapter_info make_record(const std::string &name, uint32_t vendor_id, uint32_t device_id,
                             uint64_t dedicated_vram, uint64_t shared_memory, const std::string &driver_version,
                             int32_t software)
 {
-    product::record r;
+    adapter_info r;
     memset(&r, 0, sizeof r);
     memcpy(r.name, name.data(), name.size() < sizeof r.name - 1 ? name.size() : sizeof r.name - 1);
     memcpy(r.driver_version, driver_version.data(),

@@ -1,6 +1,8 @@
 /* Checks shared by the unit tests and the fuzz target. Each returns "" when
  * the library's output is right and otherwise says what is wrong, so the
- * unit tests can report it and the fuzz target can abort on it. */
+ * unit tests can report it and the fuzz target can abort on it.
+ * sanitized_name_problem and expected_name are properties for the fuzz
+ * target's random input alone: the unit tests judge by literal cases. */
 #ifndef QUILLMAR_NATIVE_CHECKS_H
 #define QUILLMAR_NATIVE_CHECKS_H
 
@@ -11,9 +13,6 @@
 #include <string>
 
 namespace checks {
-
-/* The vendor names of the report, by PCI vendor id. */
-const char *expected_vendor(uint32_t vendor_id);
 
 /* The input name as sanitize_name reads it: up to its NUL, at most 128 bytes. */
 std::string name_bytes(const char *name);
@@ -29,9 +28,11 @@ bool unescape_name(const std::string &escaped, std::string *out);
 std::string sanitized_name_problem(const char *in, const char *out);
 
 /* `report` is strict JSON holding exactly {"adapters":[...]} with one object
- * per record, in order, every field equal to what the record says. With
+ * per record, in order, every field equal to what the record says (the
+ * vendor text as the library's table gives it: the unit tests pin that
+ * table's rows). With
  * names_utf8 the whole report must also be valid UTF-8. */
-std::string report_problem(const std::string &report, const product::record *table, int n, bool names_utf8);
+std::string report_problem(const std::string &report, const adapter_info *table, int n, bool names_utf8);
 
 /* What convert_name must make of a description of `units` UTF-16 units: the
  * UTF-8 of as many whole characters (up to a NUL, at most 128 units, a lone
@@ -39,7 +40,7 @@ std::string report_problem(const std::string &report, const product::record *tab
 std::string expected_name(const char16_t *units, size_t n);
 
 /* Builds a record; the strings are cut to fit as the library's own are. */
-product::record make_record(const std::string &name, uint32_t vendor_id, uint32_t device_id,
+adapter_info make_record(const std::string &name, uint32_t vendor_id, uint32_t device_id,
                             uint64_t dedicated_vram, uint64_t shared_memory, const std::string &driver_version,
                             int32_t software);
 

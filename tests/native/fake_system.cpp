@@ -1,5 +1,8 @@
 #include "fake_system.h"
 
+#include "fake_presets.h"
+#include "gpuinfo_internal.h"
+
 #include <string.h>
 #include <strings.h>
 
@@ -7,11 +10,6 @@
 
 namespace fake {
 namespace {
-
-const GUID IID_IDXGIFactory_value = {
-    0x7b7166ec, 0x21c7, 0x44ae, {0xb2, 0x1a, 0xc9, 0xae, 0x32, 0x1a, 0xe3, 0x69}};
-const GUID IID_IDXGIDevice_value = {
-    0x54ec77fa, 0x1377, 0x44e6, {0x8c, 0x32, 0x88, 0xfd, 0x5f, 0x44, 0xc8, 0x4c}};
 
 bool same_guid(const GUID &a, const GUID &b)
 {
@@ -127,7 +125,7 @@ public:
     {
         count_.touch();
         ++current().st.version_calls;
-        if (!same_guid(name, IID_IDXGIDevice_value) || !version) {
+        if (!same_guid(name, IID_IDXGIDevice_) || !version) {
             ++current().st.unexpected_calls;
             return DXGI_ERROR_UNSUPPORTED;
         }
@@ -197,7 +195,7 @@ HRESULT WINAPI create_factory(REFIID riid, void **out)
     if (!out)
         return unexpected();
     *out = nullptr;
-    if (!same_guid(riid, IID_IDXGIFactory_value)) {
+    if (!same_guid(riid, IID_IDXGIFactory_)) {
         ++g.st.unexpected_calls;
         return E_NOINTERFACE;
     }
@@ -257,6 +255,39 @@ std::string utf8_of(const char16_t *units, size_t n)
         append_utf8(&out, c);
     }
     return out;
+}
+
+scenario preset(const char *name)
+{
+    static ::fake_scenario given; /* some 14 KB: not on the stack */
+    scenario s;
+    if (!fake_preset(name, &given)) {
+        s.create_hr = E_FAIL;
+        return s;
+    }
+    s.create_hr = given.create_hr;
+    s.create_gives_null = given.create_gives_null != 0;
+    if (given.end_hr)
+        s.end_hr = given.end_hr;
+    for (int i = 0; i < given.adapter_count; ++i) {
+        const ::fake_adapter &g = given.adapters[i];
+        adapter a;
+        a.description.assign(g.description, FAKE_DXGI_DESCRIPTION_UNITS);
+        a.vendor_id = g.vendor_id;
+        a.device_id = g.device_id;
+        a.subsys_id = g.subsys_id;
+        a.revision = g.revision;
+        a.dedicated_video_memory = g.dedicated_video_memory;
+        a.dedicated_system_memory = g.dedicated_system_memory;
+        a.shared_system_memory = g.shared_system_memory;
+        a.enum_hr = g.enum_hr;
+        a.enum_gives_null = g.enum_gives_null != 0;
+        a.desc_hr = g.desc_hr;
+        a.version_hr = g.version_hr;
+        a.driver_version = g.driver_version;
+        s.adapters.push_back(a);
+    }
+    return s;
 }
 
 void reset(const scenario &s)

@@ -52,6 +52,11 @@ struct stats {
     int unexpected_calls = 0;         /* other methods, wrong ids, bad parameters, dead objects */
 };
 
+/* The named preset of the dxgi.dll test double (tests/fake_dxgi/
+ * fake_presets.h) as a scenario here; an unknown name gives a failing
+ * CreateDXGIFactory. */
+scenario preset(const char *name);
+
 /* Replaces the scenario, drops every object of the previous one and zeroes
  * the statistics. */
 void reset(const scenario &s);

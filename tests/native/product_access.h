@@ -1,59 +1,23 @@
-/* The library's internal functions, reachable from the native tests. They are
- * static in gpuinfo.cpp, so product_access.cpp compiles that file into itself
- * and hands them out here; records cross this boundary as product::record,
- * copied field by field, so no test depends on the library's struct layout. */
+/* The library's internal steps (src/gpuinfo_internal.h) as the native tests
+ * run them: on heap tables of exactly the size in use, so AddressSanitizer
+ * reports any access past them. */
 #ifndef QUILLMAR_NATIVE_PRODUCT_ACCESS_H
 #define QUILLMAR_NATIVE_PRODUCT_ACCESS_H
 
-#include <stddef.h>
-#include <stdint.h>
+#include "gpuinfo_internal.h"
 
-#include <string>
 #include <vector>
 
 namespace product {
 
-enum {
-    NAME_SIZE = 128,
-    NAME_BUF_SIZE = 192,
-    DRIVER_VERSION_SIZE = 64,
-    MAX_ADAPTERS = 16,
-    JSON_BUFFER_SIZE = 8192,
-    DESCRIPTION_UNITS = 128,
-};
+/* Runs enum_adapters into a table of exactly MAX_ADAPTERS records, filled
+ * with garbage first so a record the library forgets to clear shows, and
+ * returns its result with the records it filled. Without `texts`, as the
+ * counting calls run it. */
+int enum_adapters(std::vector<adapter_info> *out, bool texts = true);
 
-struct record {
-    char name[NAME_SIZE];
-    uint32_t vendor_id;
-    uint32_t device_id;
-    uint64_t dedicated_vram;
-    uint64_t shared_memory;
-    char driver_version[DRIVER_VERSION_SIZE];
-    int32_t software;
-};
-
-/* Called with the same arguments as snprintf; the formats are those the
- * library uses. */
-extern int (*const format_text)(char *out, size_t room, const char *format, ...);
-
-void sanitize_name(const char *name, char *name_buf);
-const char *vendor_name(uint32_t vendor_id);
-void format_driver_version(char *out, uint64_t v);
-void convert_name(const char16_t *text, char *name);
-
-/* Runs the library's enumeration into a table of exactly MAX_ADAPTERS records
- * on the heap (so a write past it is caught) and returns its result with the
- * records it filled. Without `texts`, as the counting calls run it. */
-int enum_adapters(std::vector<record> *out, bool texts = true);
-
-/* Formats table[0..n-1] (copied into an exactly sized heap table) into the
- * library's report buffer and returns that buffer. */
-const char *format_report(const record *table, int n);
-
-const char *json_buffer();
-const char *error_text();
-const char *object_format();        /* the library's format of one report object */
-const char *driver_version_format();
+/* format_report over a copy of table[0..n-1] of exactly n records. */
+const char *format_report(const adapter_info *table, int n);
 
 } // namespace product
 

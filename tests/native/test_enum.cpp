@@ -1,7 +1,9 @@
 #include "checks.h"
 #include "fake_system.h"
 #include "json_check.h"
+#include "name_cases.h"
 #include "product_access.h"
+#include "reports.h"
 #include "test_util.h"
 
 #include "gpuinfo.h"
@@ -17,7 +19,6 @@
 
 namespace {
 
-using product::record;
 
 fake::adapter make_adapter(const std::u16string &description, UINT vendor_id = 0x10DE)
 {
@@ -41,7 +42,7 @@ void expect_clean_references()
     EXPECT_EQ(st.unexpected_calls, 0);
 }
 
-int enumerate(const fake::scenario &s, std::vector<record> *out)
+int enumerate(const fake::scenario &s, std::vector<adapter_info> *out)
 {
     fake::reset(s);
     int n = product::enum_adapters(out);
@@ -49,7 +50,7 @@ int enumerate(const fake::scenario &s, std::vector<record> *out)
     return n;
 }
 
-std::string name_of(const record &r)
+std::string name_of(const adapter_info &r)
 {
     const char *end = static_cast<const char *>(memchr(r.name, 0, sizeof r.name));
     EXPECT_NE(end, nullptr) << "name not terminated inside its 128 bytes";
@@ -66,69 +67,51 @@ std::u16string urep(size_t n, const std::u16string &s)
 
 const std::u16string GRIN = u"\U0001F600"; /* a surrogate pair */
 
-struct name_case {
-    const char *label;
-    std::u16string description;
-    std::string name;
-};
-
-TEST(ConvertName, LongestPrefixOfWholeCharacters)
+TEST(ConvertName, SharedNameCasesThroughConversionAndSanitising)
 {
-    const std::string E_ACUTE = bytes({0xC3, 0xA9}), EURO = bytes({0xE2, 0x82, 0xAC});
-    const std::string GRIN8 = bytes({0xF0, 0x9F, 0x98, 0x80}), REPLACEMENT = bytes({0xEF, 0xBF, 0xBD});
-    const name_case cases[] = {
-        {"plain", u"Example V7 Graphics", "Example V7 Graphics"},
-        {"empty", u"", ""},
-        {"NUL inside", std::u16string(u"AB\0CD", 5), "AB"},
-        {"64 e-acute", urep(64, u"\u00E9"), rep(63, E_ACUTE)},
-        {"127 euro signs", urep(127, u"\u20AC"), rep(42, EURO)},
-        {"127 ASCII", urep(127, u"a"), rep(127, 'a')},
-        {"128 ASCII without NUL", urep(128, u"a"), rep(127, 'a')},
-        {"64 U+0080, the first two-byte character", urep(64, u"\u0080"), rep(63, bytes({0xC2, 0x80}))},
-        {"64 Cyrillic Zhe", urep(64, u"\u0416"), rep(63, bytes({0xD0, 0x96}))},
-        {"64 U+07FF, the last two-byte character", urep(64, u"\u07FF"), rep(63, bytes({0xDF, 0xBF}))},
-        {"127 U+0800, the first three-byte character", urep(127, u"\u0800"), rep(42, bytes({0xE0, 0xA0, 0x80}))},
-        {"127 U+FFFF", urep(127, u"\uFFFF"), rep(42, bytes({0xEF, 0xBF, 0xBF}))},
-        {"125 ASCII and e-acute fit exactly", urep(125, u"a") + u"\u00E9", rep(125, 'a') + E_ACUTE},
-        {"126 ASCII and e-acute", urep(126, u"a") + u"\u00E9", rep(126, 'a')},
-        {"123 ASCII and a pair fit exactly", urep(123, u"a") + GRIN, rep(123, 'a') + GRIN8},
-        {"124 ASCII and a pair", urep(124, u"a") + GRIN, rep(124, 'a')},
-        {"31 pairs then ASCII", urep(31, GRIN) + u"abcd", rep(31, GRIN8) + "abc"},
-        {"32 pairs", urep(32, GRIN), rep(31, GRIN8)},
-        {"lone high surrogate", std::u16string(u"A") + (char16_t)0xD83D + u"B", "A" + REPLACEMENT + "B"},
-        {"lone low surrogate", std::u16string(u"A") + (char16_t)0xDE00, "A" + REPLACEMENT},
-        {"high surrogate last", std::u16string(u"AB") + (char16_t)0xD83D, "AB" + REPLACEMENT},
-        {"swapped pair", std::u16string() + (char16_t)0xDE00 + (char16_t)0xD83D, REPLACEMENT + REPLACEMENT},
-        {"mixed widths", u"Caf\u00E9 \u20AC " + GRIN, "Caf" + E_ACUTE + " " + EURO + " " + GRIN8},
-    };
-    for (const auto &c : cases) {
+    for (const name_case &c : NAME_CASES) {
         SCOPED_TRACE(c.label);
+        WCHAR units[NAME_CASE_UNITS];
+        name_case_description(&c, units);
         fake::scenario s;
-        s.adapters = {make_adapter(c.description)};
-        std::vector<record> got;
+        s.adapters = {make_adapter(std::u16string(units, NAME_CASE_UNITS))};
+        std::vector<adapter_info> got;
         ASSERT_EQ(enumerate(s, &got), 1);
+        for (int n : fake::statistics().converted_units)
+            EXPECT_LE(n, DESCRIPTION_UNITS);
         std::string name = name_of(got[0]);
-        EXPECT_EQ(hex(name), hex(c.name));
-        EXPECT_EQ(hex(name), hex(checks::expected_name(c.description.data(), c.description.size())));
         EXPECT_TRUE(json::valid_utf8(name));
-        for (int units : fake::statistics().converted_units)
-            EXPECT_LE(units, product::DESCRIPTION_UNITS);
+        /* Sanitised into a heap block of exactly its size. */
+        std::unique_ptr<char[]> sanitized(new char[NAME_BUF_SIZE]);
+        size_t len = sanitize_name(got[0].name, sanitized.get());
+        char want[NAME_CASE_NAME_SIZE];
+        name_case_name(&c, want);
+        EXPECT_EQ(hex(std::string(sanitized.get())), hex(want));
+        EXPECT_EQ(len, strlen(want));
     }
 }
 
 TEST(ConvertName, ReadsAtMost128UnitsOfAnUnterminatedDescription)
 {
     /* Exactly 128 units on the heap: ASan reports a read of a 129th. */
-    const std::u16string fills[] = {urep(128, u"a"), urep(64, GRIN), urep(128, u"\u20AC"),
-                                    urep(127, u"a") + (char16_t)0xD83D};
-    for (const auto &fill : fills) {
-        SCOPED_TRACE(fill.size());
-        std::unique_ptr<char16_t[]> text(new char16_t[product::DESCRIPTION_UNITS]);
-        memcpy(text.get(), fill.data(), product::DESCRIPTION_UNITS * sizeof(char16_t));
-        std::unique_ptr<char[]> name(new char[product::NAME_SIZE]());
+    const std::string GRIN8 = bytes({0xF0, 0x9F, 0x98, 0x80});
+    const struct {
+        std::u16string fill;
+        std::string name;
+    } cases[] = {
+        {urep(128, u"a"), rep(127, 'a')},
+        {urep(64, GRIN), rep(31, GRIN8)},
+        {urep(128, u"\u20AC"), rep(42, bytes({0xE2, 0x82, 0xAC}))},
+        {urep(127, u"a") + (char16_t)0xD83D, rep(127, 'a')},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(hex(c.name.substr(0, 4)));
+        std::unique_ptr<char16_t[]> text(new char16_t[DESCRIPTION_UNITS]);
+        memcpy(text.get(), c.fill.data(), DESCRIPTION_UNITS * sizeof(char16_t));
+        std::unique_ptr<char[]> name(new char[NAME_SIZE]());
         fake::reset(fake::scenario());
-        product::convert_name(text.get(), name.get());
-        EXPECT_EQ(hex(std::string(name.get())), hex(checks::expected_name(fill.data(), fill.size())));
+        convert_name(text.get(), name.get());
+        EXPECT_EQ(hex(std::string(name.get())), hex(c.name));
     }
 }
 
@@ -137,7 +120,7 @@ TEST(ConvertName, FailedConversionLeavesTheNameEmpty)
     fake::scenario s;
     s.adapters = {make_adapter(u"First"), make_adapter(u"Second")};
     s.failing_conversion = 1; /* fills the whole output with junk, then fails */
-    std::vector<record> got;
+    std::vector<adapter_info> got;
     ASSERT_EQ(enumerate(s, &got), 2);
     for (char b : got[0].name)
         ASSERT_EQ(b, '\0') << "junk of the failed conversion kept";
@@ -160,7 +143,7 @@ TEST(EnumAdapters, RecordsFollowTheDescriptions)
     software.shared_system_memory = 4241260544ull;
     s.adapters = {amd, no_version, software};
 
-    std::vector<record> got;
+    std::vector<adapter_info> got;
     ASSERT_EQ(enumerate(s, &got), 3);
     EXPECT_EQ(name_of(got[0]), "Example V7 Graphics");
     EXPECT_EQ(got[0].vendor_id, 0x1002u);
@@ -192,7 +175,7 @@ TEST(EnumAdapters, WithoutTextsOnlyTheTextsDiffer)
     software.version_hr = DXGI_ERROR_UNSUPPORTED;
     s.adapters = {make_adapter(u"Example V7 Graphics", 0x1002), software};
 
-    std::vector<record> full, bare;
+    std::vector<adapter_info> full, bare;
     ASSERT_EQ(enumerate(s, &full), 2);
     const fake::stats with_texts = fake::statistics();
     fake::reset(s);
@@ -269,7 +252,7 @@ TEST(EnumAdapters, WalkEndsAndSkips)
         SCOPED_TRACE(c.label);
         fake::scenario s;
         c.set_up(&s);
-        std::vector<record> got;
+        std::vector<adapter_info> got;
         EXPECT_EQ(enumerate(s, &got), c.records);
         EXPECT_EQ(fake::statistics().enum_calls, c.enum_calls);
         for (size_t i = 0; i < c.names.size() && i < got.size(); ++i)
@@ -301,9 +284,9 @@ TEST(EnumAdapters, UnreachableDxgiIsReported)
         fake::scenario s;
         s.adapters = numbered(2);
         c.set_up(&s);
-        std::vector<record> got;
+        std::vector<adapter_info> got;
         EXPECT_EQ(enumerate(s, &got), -1);
-        EXPECT_STREQ(product::error_text(), c.error);
+        EXPECT_STREQ(gpuinfo_last_error(), c.error);
         EXPECT_EQ(fake::statistics().enum_calls, 0);
     }
 }
@@ -332,7 +315,7 @@ TEST(EnumAdapters, LoadsDxgiByFullPathFromTheSystemDirectory)
         s.system_directory = c.system_directory;
         s.has_add_dll_directory = c.has_add_dll_directory;
         s.adapters = numbered(1);
-        std::vector<record> got;
+        std::vector<adapter_info> got;
         EXPECT_EQ(enumerate(s, &got), 1);
         EXPECT_EQ(fake::statistics().load_calls, 1);
         EXPECT_EQ(fake::statistics().loaded_path, c.path);
@@ -361,7 +344,6 @@ TEST(ExportedCalls, ReportAndErrorText)
     const char *json = gpuinfo_get_json();
     ASSERT_NE(json, nullptr);
     expect_clean_references();
-    EXPECT_EQ(json, product::json_buffer());
     EXPECT_STREQ(gpuinfo_last_error(), "");
     json::value doc;
     std::string error;
@@ -374,7 +356,7 @@ TEST(ExportedCalls, ReportAndErrorText)
     fake::reset(broken);
     EXPECT_EQ(gpuinfo_get_json(), nullptr);
     EXPECT_STREQ(gpuinfo_last_error(), "dxgi.dll not found");
-    EXPECT_EQ(first, product::json_buffer()) << "a failed call changed the last report";
+    EXPECT_EQ(first, json) << "a failed call changed the last report";
     EXPECT_EQ(gpuinfo_last_error(), gpuinfo_last_error());
 
     fake::reset(two_gpus_and_software());
@@ -384,22 +366,13 @@ TEST(ExportedCalls, ReportAndErrorText)
 
 TEST(ExportedCalls, WorkedExampleFromDxgiToReport)
 {
-    fake::scenario s;
-    fake::adapter amd = make_adapter(u"Example V7 Graphics", 0x1002);
-    amd.device_id = 0x73BF;
-    amd.dedicated_video_memory = 17163091968ull;
-    amd.shared_system_memory = 34317172736ull;
-    amd.driver_version = 0x001F00005DE103EBull;
-    fake::adapter software = make_adapter(u"Software Rasterizer  ", 0x1414);
-    software.device_id = 0x008C;
-    software.dedicated_video_memory = 0;
-    software.shared_system_memory = 4241260544ull;
-    software.version_hr = DXGI_ERROR_UNSUPPORTED;
-    s.adapters = {amd, software};
+    fake::scenario s = fake::preset("example");
+    ASSERT_EQ(s.adapters.size(), 2u);
+    s.adapters[1].description = u"Software Rasterizer  "; /* the report trims these */
     fake::reset(s);
     const char *json = gpuinfo_get_json();
     ASSERT_NE(json, nullptr);
-    EXPECT_EQ(std::string(json), worked_example_report);
+    EXPECT_EQ(std::string(json), EXAMPLE_REPORT);
     expect_clean_references();
 }
 

@@ -1,6 +1,9 @@
 #include "checks.h"
+#include "fake_dxgi.h"
+#include "fake_system.h"
 #include "json_check.h"
 #include "product_access.h"
+#include "reports.h"
 #include "test_util.h"
 
 #include <gtest/gtest.h>
@@ -13,25 +16,24 @@
 namespace {
 
 using checks::make_record;
-using product::record;
 
-std::string report_of(const std::vector<record> &table)
+std::string report_of(const std::vector<adapter_info> &table)
 {
     const char *json = product::format_report(table.data(), (int)table.size());
-    size_t len = strnlen(json, product::JSON_BUFFER_SIZE);
-    EXPECT_LT(len, (size_t)product::JSON_BUFFER_SIZE) << "report not terminated inside its buffer";
+    size_t len = strnlen(json, JSON_BUFFER_SIZE);
+    EXPECT_LT(len, (size_t)JSON_BUFFER_SIZE) << "report not terminated inside its buffer";
     return std::string(json, len);
 }
 
-const std::vector<record> worked_example = {
+const std::vector<adapter_info> worked_example = {
     make_record("Example V7 Graphics", 0x1002, 0x73BF, 17163091968ull, 34317172736ull, "31.0.24033.1003", 0),
     make_record("Software Rasterizer", 0x1414, 0x008C, 0, 4241260544ull, "", 1),
 };
 
 TEST(FormatReport, WorkedExampleByteForByte)
 {
-    const std::string &want = worked_example_report;
-    ASSERT_EQ(want.size(), 378u);
+    const std::string want = EXAMPLE_REPORT;
+    ASSERT_EQ(want.size(), (size_t)EXAMPLE_REPORT_BYTES);
     std::string got = report_of(worked_example);
     EXPECT_EQ(got, want);
     EXPECT_EQ(checks::report_problem(got, worked_example.data(), 2, true), "");
@@ -44,7 +46,7 @@ TEST(FormatReport, NoAdapters)
 
 TEST(FormatReport, OneAdapter)
 {
-    std::vector<record> one = {make_record("GPU \"X\" \\ 1", 0x10DE, 0x2684, 25757220864ull, 0, "32.0.15.6094", 0)};
+    std::vector<adapter_info> one = {make_record("GPU \"X\" \\ 1", 0x10DE, 0x2684, 25757220864ull, 0, "32.0.15.6094", 0)};
     std::string got = report_of(one);
     EXPECT_EQ(got, "{\"adapters\":[{\"index\":0,\"name\":\"GPU \\\"X\\\" \\\\ 1\",\"vendor\":\"NVIDIA\","
                    "\"vendor_id\":4318,\"device_id\":9860,\"dedicated_vram_mb\":24564,\"shared_memory_mb\":0,"
@@ -54,7 +56,7 @@ TEST(FormatReport, OneAdapter)
 
 TEST(FormatReport, SeveralAdaptersKeepOrderAndFields)
 {
-    const std::vector<record> table = {
+    const std::vector<adapter_info> table = {
         make_record("Intel(R) UHD Graphics 770", 0x8086, 0x4680, 134217728ull, 17044185088ull, "31.0.101.4502", 0),
         make_record("Caf\xC3\xA9 \xE2\x82\xAC Adapter \xF0\x9F\x98\x80", 0x1AF4, 0x1050, 0, 1ull << 30, "", 0),
         make_record("\tTabbed\r\n  ", 0x15AD, 0x0405, 1048575, 1048576, "0.0.0.0", 0),
@@ -87,7 +89,7 @@ TEST(FormatReport, SizesInWholeMiBRoundedDown)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.bytes);
-        std::vector<record> one = {make_record("A", 0x1002, 1, c.bytes, c.bytes, "", 0)};
+        std::vector<adapter_info> one = {make_record("A", 0x1002, 1, c.bytes, c.bytes, "", 0)};
         json::value doc;
         std::string error;
         ASSERT_TRUE(json::parse(report_of(one), &doc, &error)) << error;
@@ -97,40 +99,60 @@ TEST(FormatReport, SizesInWholeMiBRoundedDown)
     }
 }
 
-/* The largest record there is: its name sanitises to 191 bytes, every number
- * has the most digits. */
-record widest_record()
+TEST(FormatReport, NumbersAtEveryDigitCount)
 {
-    return make_record("A" + rep(126, '"'), 0xFFFFFFFF, 0xFFFFFFFF, UINT64_MAX, UINT64_MAX,
-                       "65535.65535.65535.65535", 0);
+    /* Both sides of every power of ten: the digits are written two at a
+     * time, so odd and even lengths and the first and last pair all show. */
+    for (uint64_t ten = 1; ten <= 1000000000000000000ull; ten *= 10) {
+        for (uint64_t v : {ten - 1, ten, ten + 1}) {
+            SCOPED_TRACE(v);
+            uint32_t id = v > UINT32_MAX ? UINT32_MAX : (uint32_t)v;
+            std::vector<adapter_info> one = {make_record("A", id, id, v << 20, v, "", 0)};
+            std::string got = report_of(one);
+            EXPECT_NE(got.find("\"vendor_id\":" + std::to_string(id) + ",\"device_id\":" + std::to_string(id) +
+                               ",\"dedicated_vram_mb\":" + std::to_string((v << 20) >> 20) +
+                               ",\"shared_memory_mb\":" + std::to_string(v >> 20) + ","),
+                      std::string::npos)
+                << got;
+        }
+    }
+}
+
+/* The test double's "max16" preset through the library's own enumeration:
+ * sixteen of the largest record there is. */
+std::vector<adapter_info> max16_records()
+{
+    fake::reset(fake::preset("max16"));
+    std::vector<adapter_info> table;
+    EXPECT_EQ(product::enum_adapters(&table), FAKE_MAX16_ADAPTERS);
+    return table;
+}
+
+adapter_info widest_record()
+{
+    return max16_records().at(0);
 }
 
 TEST(FormatReport, SixteenWidestRecordsFitWhole)
 {
-    std::vector<record> table(product::MAX_ADAPTERS, widest_record());
     std::string want = "{\"adapters\":[";
-    for (int i = 0; i < product::MAX_ADAPTERS; ++i) {
-        if (i)
-            want += ",";
-        want += "{\"index\":" + std::to_string(i) + ",\"name\":\"A" + rep(95, "\\\"") +
-                "\",\"vendor\":\"Unknown\",\"vendor_id\":4294967295,\"device_id\":4294967295,"
-                "\"dedicated_vram_mb\":17592186044415,\"shared_memory_mb\":17592186044415,"
-                "\"driver_version\":\"65535.65535.65535.65535\",\"software\":0}";
-    }
+    for (int i = 0; i < FAKE_MAX16_ADAPTERS; ++i)
+        want += std::string(i ? "," : "") + "{\"index\":" + std::to_string(i) + ",\"name\":\"" MAX16_NAME_HEAD +
+                rep(MAX16_NAME_PAIRS, "\\\"") + MAX16_OBJECT_END;
     want += "]}";
-    ASSERT_LT(want.size(), (size_t)product::JSON_BUFFER_SIZE);
+    ASSERT_EQ(want.size(), (size_t)MAX16_REPORT_BYTES);
 
+    std::vector<adapter_info> table = max16_records();
+    ASSERT_EQ(table.size(), (size_t)MAX_ADAPTERS);
     std::string got = report_of(table);
-    EXPECT_EQ(got.size(), want.size());
     EXPECT_EQ(got, want);
-    EXPECT_EQ(got.compare(got.size() - 2, 2, "]}"), 0);
     EXPECT_EQ(checks::report_problem(got, table.data(), (int)table.size(), true), "");
 }
 
 TEST(FormatReport, ShorterReportLeavesNothingOfTheLongerBehind)
 {
-    report_of(std::vector<record>(product::MAX_ADAPTERS, widest_record()));
-    EXPECT_EQ(report_of(worked_example).size(), 378u);
+    report_of(std::vector<adapter_info>(MAX_ADAPTERS, widest_record()));
+    EXPECT_EQ(report_of(worked_example).size(), (size_t)EXAMPLE_REPORT_BYTES);
     EXPECT_EQ(report_of({}), "{\"adapters\":[]}");
 }
 
@@ -142,7 +164,7 @@ TEST(FormatReport, MoreRecordsThanTheBufferHoldsStayCompleteJson)
      * all positions inside an object. */
     for (size_t quotes = 0; quotes <= 126; ++quotes) {
         SCOPED_TRACE(quotes);
-        std::vector<record> table(40, widest_record());
+        std::vector<adapter_info> table(40, widest_record());
         for (size_t i = 0; i < table.size(); i += 2)
             table[i] = make_record(rep(quotes, '"'), 0x10DE, 7, 1ull << 40, 1ull << 33, "1.2.3.4", 0);
         std::string got = report_of(table);
@@ -150,7 +172,7 @@ TEST(FormatReport, MoreRecordsThanTheBufferHoldsStayCompleteJson)
         std::string error;
         ASSERT_TRUE(json::parse(got, &doc, &error)) << error;
         size_t kept = doc.members.at(0).second.items.size();
-        EXPECT_GE(kept, (size_t)product::MAX_ADAPTERS);
+        EXPECT_GE(kept, (size_t)MAX_ADAPTERS);
         EXPECT_LT(kept, table.size());
         EXPECT_EQ(checks::report_problem(got, table.data(), (int)kept, true), "");
     }

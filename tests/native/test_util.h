@@ -39,12 +39,4 @@ inline std::string hex(const std::string &s)
     return out;
 }
 
-/* The report of a discrete AMD adapter and the software rasterizer. */
-inline const std::string worked_example_report =
-    "{\"adapters\":[{\"index\":0,\"name\":\"Example V7 Graphics\",\"vendor\":\"AMD\",\"vendor_id\":4098,"
-    "\"device_id\":29631,\"dedicated_vram_mb\":16368,\"shared_memory_mb\":32727,"
-    "\"driver_version\":\"31.0.24033.1003\",\"software\":0},{\"index\":1,\"name\":\"Software Rasterizer\","
-    "\"vendor\":\"Microsoft\",\"vendor_id\":5140,\"device_id\":140,\"dedicated_vram_mb\":0,"
-    "\"shared_memory_mb\":4044,\"driver_version\":\"\",\"software\":1}]}";
-
 #endif

@@ -31,13 +31,12 @@ TERMINAL_COLUMNS = 250  # wide enough that the console never wraps a row
 NAME_COLUMN_MAX = 40  # code points, ellipsis included
 ELLIPSIS = "\u2026"
 
-EXAMPLE_REPORT = (
-    b'{"adapters":[{"index":0,"name":"Example V7 Graphics","vendor":"AMD","vendor_id":4098,'
-    b'"device_id":29631,"dedicated_vram_mb":16368,"shared_memory_mb":32727,'
-    b'"driver_version":"31.0.24033.1003","software":0},{"index":1,"name":"Software Rasterizer",'
-    b'"vendor":"Microsoft","vendor_id":5140,"device_id":140,"dedicated_vram_mb":0,'
-    b'"shared_memory_mb":4044,"driver_version":"","software":1}]}'
-)
+# The example preset's report, from the C header every test reads: the one
+# string literal on its #define line (its escapes \" and \\ are JSON's too).
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "reports.h"),
+          encoding="utf-8") as _header:
+    EXAMPLE_REPORT = json.loads(re.search(r'^#define EXAMPLE_REPORT ("(?:[^"\\]|\\.)*")$', _header.read(),
+                                          re.M).group(1)).encode()
 
 HEADER = ["#", "Name", "Vendor", "IDs", "Dedicated", "Shared", "Driver", "Software"]
 RIGHT_ALIGNED = {"#", "Dedicated", "Shared"}

@@ -11,7 +11,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "fake_dxgi.h"
+#include "fake_presets.h"
 
 static int harness_passed, harness_failed;
 static const char *harness_row; /* label of the table row being checked */
@@ -167,15 +167,6 @@ static inline void log_report(const char *report)
     fputs(report, f);
     fputc('\n', f);
     fclose(f);
-}
-
-/* A description from ASCII text, for scenarios written inline. */
-static inline void set_ascii(WCHAR *description, const char *text)
-{
-    size_t i = 0;
-    for (; text[i] && i + 1 < FAKE_DXGI_DESCRIPTION_UNITS; ++i)
-        description[i] = (WCHAR)(unsigned char)text[i];
-    description[i] = 0;
 }
 
 #endif

@@ -11,18 +11,12 @@ static struct fake_scenario scenario;
 
 static struct fake_adapter *add(UINT vendor, SIZE_T vram)
 {
-    struct fake_adapter *a = &scenario.adapters[scenario.adapter_count];
     char name[32];
     snprintf(name, sizeof name, "Adapter %d", scenario.adapter_count);
-    set_ascii(a->description, name);
-    a->vendor_id = vendor;
-    a->device_id = 0x1000u + (UINT)scenario.adapter_count;
-    a->dedicated_video_memory = vram;
+    struct fake_adapter *a =
+        fake_add_adapter(&scenario, name, vendor, 0x1000u + (UINT)scenario.adapter_count, vram, 2 * GIB);
     a->dedicated_system_memory = 999 * GIB; /* must never be reported */
-    a->shared_system_memory = 2 * GIB;
-    a->version_hr = S_OK;
-    a->driver_version = 0x0020000F00100D2ALL;
-    ++scenario.adapter_count;
+    fake_with_version(a, 0x0020000F00100D2ALL);
     return a;
 }
 

@@ -3,6 +3,8 @@
  * conversion and sanitising, the longest report, and what a failure leaves.
  * Every report is also logged for the strict JSON and UTF-8 check. */
 #include "harness.h"
+#include "name_cases.h"
+#include "reports.h"
 
 static struct gpuinfo_api lib;
 static struct fake_api fake;
@@ -10,13 +12,6 @@ static struct fake_scenario scenario;
 
 #define MIB (1024ULL * 1024ULL)
 #define GIB (1024ULL * MIB)
-
-static const char EXAMPLE_REPORT[] =
-    "{\"adapters\":[{\"index\":0,\"name\":\"Example V7 Graphics\",\"vendor\":\"AMD\",\"vendor_id\":4098,"
-    "\"device_id\":29631,\"dedicated_vram_mb\":16368,\"shared_memory_mb\":32727,\"driver_version\":"
-    "\"31.0.24033.1003\",\"software\":0},{\"index\":1,\"name\":\"Software Rasterizer\",\"vendor\":"
-    "\"Microsoft\",\"vendor_id\":5140,\"device_id\":140,\"dedicated_vram_mb\":0,\"shared_memory_mb\":4044,"
-    "\"driver_version\":\"\",\"software\":1}]}";
 
 /* What one adapter's object must say, field by field, as literal text. */
 struct want {
@@ -63,21 +58,9 @@ static void check_report_(int line, const struct want *w, int n)
 
 static struct fake_adapter *add(const char *name, UINT vendor, UINT device, SIZE_T vram, SIZE_T shared)
 {
-    struct fake_adapter *a = &scenario.adapters[scenario.adapter_count++];
-    set_ascii(a->description, name);
-    a->vendor_id = vendor;
-    a->device_id = device;
-    a->dedicated_video_memory = vram;
-    a->shared_system_memory = shared;
+    struct fake_adapter *a = fake_add_adapter(&scenario, name, vendor, device, vram, shared);
     a->dedicated_system_memory = 77 * GIB; /* never reported */
-    a->version_hr = DXGI_ERROR_UNSUPPORTED;
     return a;
-}
-
-static void with_version(struct fake_adapter *a, LONGLONG v)
-{
-    a->version_hr = S_OK;
-    a->driver_version = v;
 }
 
 static void begin(const char *label)
@@ -100,7 +83,7 @@ static void test_example(void)
     run();
     const char *report = report_now();
     check_str(report, EXAMPLE_REPORT);
-    check_int(report ? strlen(report) : 0, 378);
+    check_int(report ? strlen(report) : 0, EXAMPLE_REPORT_BYTES);
 }
 
 static void test_shapes(void)
@@ -110,7 +93,7 @@ static void test_shapes(void)
     check_str(report_now(), "{\"adapters\":[]}");
 
     begin("one adapter");
-    with_version(add("Solo", 0x10DE, 0x2684, 8 * GIB, MIB - 1), 0x0020000F00100D2ALL);
+    fake_with_version(add("Solo", 0x10DE, 0x2684, 8 * GIB, MIB - 1), 0x0020000F00100D2ALL);
     run();
     static const struct want one[] = {
         {"Solo", "NVIDIA", "4318", "9860", "8192", "0", "32.15.16.3370", 0},
@@ -118,7 +101,7 @@ static void test_shapes(void)
     check_report(one, 1);
 
     begin("software and undescribable adapters");
-    with_version(add("First", 0x1002, 1, 4 * GIB, 0), 0);
+    fake_with_version(add("First", 0x1002, 1, 4 * GIB, 0), 0);
     add("Unreadable", 0x10DE, 2, GIB, GIB)->desc_hr = E_FAIL;
     add("Rasterizer", 0x1414, 0x8C, 0, 4241260544ULL);
     add("Third", 0x8086, 3, 128 * MIB, 16 * GIB)->version_hr = E_NOINTERFACE;
@@ -162,9 +145,9 @@ static void test_shapes(void)
     check_report(w, n);
 
     begin("sizes in whole MiB, ids in decimal, driver versions");
-    with_version(add("a", 0x10DE, 0xFFFFFFFF, MIB - 1, MIB), 0);
-    with_version(add("b", 0x10DE, 0x73BF, MIB, 34317172736ULL), -1);
-    with_version(add("c", 0x10DE, 0, 34317172736ULL, (SIZE_T)-1), 0x0001000200030004LL);
+    fake_with_version(add("a", 0x10DE, 0xFFFFFFFF, MIB - 1, MIB), 0);
+    fake_with_version(add("b", 0x10DE, 0x73BF, MIB, 34317172736ULL), -1);
+    fake_with_version(add("c", 0x10DE, 0, 34317172736ULL, (SIZE_T)-1), 0x0001000200030004LL);
     run();
     static const struct want sizes[] = {
         {"a", "NVIDIA", "4318", "4294967295", "0", "1", "0.0.0.0", 0},
@@ -183,94 +166,24 @@ static void test_longest_report(void)
     begin("sixteen maximal adapters");
     fake.preset("max16", &scenario);
     run();
-    char name[192] = "A";
-    for (int i = 0; i < 95; ++i)
+    char name[192] = MAX16_NAME_HEAD;
+    for (int i = 0; i < MAX16_NAME_PAIRS; ++i)
         strcat(name, "\\\"");
     check_int(strlen(name), 191);
-    struct want w[16];
-    for (int i = 0; i < 16; ++i)
-        w[i] = (struct want){name, "Unknown", "4294967295", "4294967295", "17592186044415", "17592186044415",
-                             "65535.65535.65535.65535", 0};
-    check_report(w, 16);
+    static char expected[8192];
+    size_t len = (size_t)snprintf(expected, sizeof expected, "{\"adapters\":[");
+    for (int i = 0; i < FAKE_MAX16_ADAPTERS; ++i)
+        len += (size_t)snprintf(expected + len, sizeof expected - len, "%s{\"index\":%d,\"name\":\"%s%s",
+                                i ? "," : "", i, name, MAX16_OBJECT_END);
+    snprintf(expected + len, sizeof expected - len, "]}");
 
-    /* 16 objects of 402 bytes plus one more digit for indexes 10 to 15, 15
-     * separators, and the opening and closing texts. */
-    const char *report = lib.get_json();
-    check_int(report ? strlen(report) : 0, 13 + 16 * 402 + 6 + 15 + 2);
-    ok(report && !strcmp(report + strlen(report) - 2, "]}"), "report does not end with ]}");
+    const char *report = report_now();
+    check_str(report, expected);
+    check_int(report ? strlen(report) : 0, MAX16_REPORT_BYTES);
     harness_row = NULL;
 }
 
 /* ---- Names: conversion from UTF-16 and sanitising ---------------------- */
-
-struct run { unsigned code_point; int count; }; /* above U+FFFF: a surrogate pair */
-struct bytes_run { const char *bytes; int count; };
-
-static const struct name_case {
-    const char *label;
-    struct run description[5];   /* runs of characters; 128 UTF-16 units leave no NUL */
-    struct bytes_run name[4];    /* the expected "name" value in the report */
-} name_cases[] = {
-    {"empty", {{0, 0}}, {{"", 0}}},
-    {"spaces only", {{' ', 127}}, {{"", 0}}},
-    {"one space", {{' ', 1}}, {{"", 0}}},
-    {"A, space, 0x01", {{'A', 1}, {' ', 1}, {1, 1}}, {{"A", 1}}},
-    {"A, 0x01, space", {{'A', 1}, {1, 1}, {' ', 1}}, {{"A", 1}}},
-    {"inner control byte dropped", {{'A', 1}, {' ', 1}, {1, 1}, {'B', 1}}, {{"A B", 1}}},
-    {"leading and inner spaces stay", {{' ', 2}, {'A', 1}, {' ', 1}, {'B', 1}, {' ', 2}}, {{"  A B", 1}}},
-    {"tab dropped", {{'A', 1}, {'\t', 1}, {'B', 1}}, {{"AB", 1}}},
-    {"CR LF at the end dropped", {{'A', 1}, {'B', 1}, {'\r', 1}, {'\n', 1}}, {{"AB", 1}}},
-    {"trailing backslash", {{'A', 1}, {'B', 1}, {'\\', 1}}, {{"AB\\\\", 1}}},
-    {"trailing backslash, spaces", {{'A', 1}, {'B', 1}, {'\\', 1}, {' ', 2}}, {{"AB\\\\", 1}}},
-    {"slash stays bare", {{'a', 1}, {'/', 1}, {'b', 1}}, {{"a/b", 1}}},
-    {"127 plain bytes", {{'A', 127}}, {{"A", 127}}},
-    {"DEL and e-acute", {{0x7F, 1}, {0xE9, 1}}, {{"\x7F\xC3\xA9", 1}}},
-    {"trailing no-break space kept", {{'A', 1}, {0xA0, 1}}, {{"A\xC2\xA0", 1}}},
-    {"127 quotes", {{'"', 127}}, {{"\\\"", 95}}},
-    {"127 backslashes", {{'\\', 127}}, {{"\\\\", 95}}},
-    {"A and 126 quotes: 191 bytes", {{'A', 1}, {'"', 126}}, {{"A", 1}, {"\\\"", 95}}},
-    {"AA and 125 quotes: 190 bytes", {{'A', 2}, {'"', 125}}, {{"AA", 1}, {"\\\"", 94}}},
-    {"63 A and 64 quotes", {{'A', 63}, {'"', 64}}, {{"A", 63}, {"\\\"", 64}}},
-    {"64 quotes and 63 A", {{'"', 64}, {'A', 63}}, {{"\\\"", 64}, {"A", 62}}},
-    {"bound stops before C", {{'A', 1}, {'"', 94}, {'B', 1}, {'C', 1}}, {{"A", 1}, {"\\\"", 94}, {"B", 1}}},
-    {"bound then trim", {{'A', 1}, {'"', 94}, {' ', 2}, {'B', 1}}, {{"A", 1}, {"\\\"", 94}}},
-    {"95 quotes, euro left out", {{'"', 95}, {0x20AC, 1}}, {{"\\\"", 95}}},
-    {"94 quotes, euro not split", {{'"', 94}, {0x20AC, 1}}, {{"\\\"", 94}}},
-    {"93 quotes, euro fits", {{'"', 93}, {0x20AC, 1}}, {{"\\\"", 93}, {"\xE2\x82\xAC", 1}}},
-    /* UTF-16 to UTF-8: whole characters up to 127 bytes, always a NUL. */
-    {"64 e-acute", {{0xE9, 64}}, {{"\xC3\xA9", 63}}},
-    {"127 euro signs", {{0x20AC, 127}}, {{"\xE2\x82\xAC", 42}}},
-    {"128 units, no NUL", {{'B', 128}}, {{"B", 127}}},
-    {"128 units of e-acute, no NUL", {{0xE9, 128}}, {{"\xC3\xA9", 63}}},
-    /* 1 + 31 x 4 bytes fit in 127; the 32nd U+1F600 would need 4 more. */
-    {"surrogate pairs never split", {{'A', 1}, {0x1F600, 63}}, {{"A", 1}, {"\xF0\x9F\x98\x80", 31}}},
-    {"lone surrogate", {{0xD800, 1}, {'A', 1}}, {{"\xEF\xBF\xBD" "A", 1}}},
-};
-
-static void fill_description(WCHAR *d, const struct run *runs)
-{
-    int at = 0;
-    for (int r = 0; r < 5 && runs[r].count; ++r)
-        for (int k = 0; k < runs[r].count && at < FAKE_DXGI_DESCRIPTION_UNITS; ++k) {
-            unsigned c = runs[r].code_point;
-            if (c > 0xFFFF && at + 1 < FAKE_DXGI_DESCRIPTION_UNITS) {
-                d[at++] = (WCHAR)(0xD800 + ((c - 0x10000) >> 10));
-                d[at++] = (WCHAR)(0xDC00 + ((c - 0x10000) & 0x3FF));
-            } else {
-                d[at++] = (WCHAR)c;
-            }
-        }
-    if (at < FAKE_DXGI_DESCRIPTION_UNITS)
-        d[at] = 0;
-}
-
-static void expected_name(char *out, const struct bytes_run *runs)
-{
-    out[0] = '\0';
-    for (int r = 0; r < 4 && runs[r].count; ++r)
-        for (int k = 0; k < runs[r].count; ++k)
-            strcat(out, runs[r].bytes);
-}
 
 static void check_one_name(const char *label, const WCHAR *description, const char *name)
 {
@@ -284,12 +197,12 @@ static void check_one_name(const char *label, const WCHAR *description, const ch
 
 static void test_names(void)
 {
-    for (size_t i = 0; i < sizeof name_cases / sizeof name_cases[0]; ++i) {
-        const struct name_case *c = &name_cases[i];
-        WCHAR description[FAKE_DXGI_DESCRIPTION_UNITS];
-        char name[256];
-        fill_description(description, c->description);
-        expected_name(name, c->name);
+    for (size_t i = 0; i < sizeof NAME_CASES / sizeof NAME_CASES[0]; ++i) {
+        const struct name_case *c = &NAME_CASES[i];
+        WCHAR description[NAME_CASE_UNITS];
+        char name[NAME_CASE_NAME_SIZE];
+        name_case_description(c, description);
+        name_case_name(c, name);
         check_one_name(c->label, description, name);
     }
     harness_row = NULL;

@@ -30,6 +30,7 @@ typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef uint32_t ULONG;
 typedef int64_t LONGLONG;
+typedef uint64_t ULONGLONG;
 typedef int64_t INT_PTR;
 typedef unsigned long long SIZE_T;
 typedef char16_t WCHAR;

@@ -1,0 +1,110 @@
+/* The test double's named scenarios, and the builders every scenario is
+ * written with. One definition, read by the double itself (fake_dxgi.c), by
+ * the Windows tests that write scenarios of their own, and by the native
+ * stand-in DXGI (tests/native/fake_system.cpp), which runs the same presets
+ * on Linux. Plain C that also compiles as C++. */
+#ifndef FAKE_PRESETS_H
+#define FAKE_PRESETS_H
+
+#include <string.h>
+
+#include "fake_dxgi.h"
+
+/* A description from ASCII text, cut to leave room for its NUL. */
+static inline void fake_set_description(struct fake_adapter *a, const char *ascii)
+{
+    size_t i = 0;
+    for (; ascii[i] && i + 1 < FAKE_DXGI_DESCRIPTION_UNITS; ++i)
+        a->description[i] = (WCHAR)(unsigned char)ascii[i];
+    a->description[i] = 0;
+}
+
+/* A driver version from its four words, most significant first. */
+static inline LONGLONG fake_version_words(unsigned a, unsigned b, unsigned c, unsigned d)
+{
+    return (LONGLONG)((ULONGLONG)a << 48 | (ULONGLONG)b << 32 | (ULONGLONG)c << 16 | d);
+}
+
+/* Appends an adapter that answers every call, without a driver version. */
+static inline struct fake_adapter *fake_add_adapter(struct fake_scenario *s, const char *name, UINT vendor,
+                                                    UINT device, SIZE_T vram, SIZE_T shared)
+{
+    struct fake_adapter *a = &s->adapters[s->adapter_count++];
+    fake_set_description(a, name);
+    a->vendor_id = vendor;
+    a->device_id = device;
+    a->dedicated_video_memory = vram;
+    a->shared_system_memory = shared;
+    a->version_hr = FAKE_DXGI_ERROR_UNSUPPORTED;
+    return a;
+}
+
+static inline void fake_with_version(struct fake_adapter *a, LONGLONG version)
+{
+    a->version_hr = S_OK;
+    a->driver_version = version;
+}
+
+/* The two adapters of the documented example report (tests/data/reports.h). */
+static inline void fake_preset_example(struct fake_scenario *s)
+{
+    fake_with_version(fake_add_adapter(s, "Example V7 Graphics", FAKE_VENDOR_AMD, 0x73BF, 17163091968ULL,
+                                       34317172736ULL),
+                      fake_version_words(31, 0, 24033, 1003));
+    fake_add_adapter(s, "Software Rasterizer", FAKE_VENDOR_SOFTWARE, 0x008C, 0, 4241260544ULL);
+}
+
+/* Sixteen adapters at the longest values that can stand together: 'A' and
+ * 126 quotes (127 units, the NUL in the last one DXGI has room for), whose
+ * UTF-8 just fits the record and which sanitises to 191 bytes; the longest
+ * ids (whose vendor text is "Unknown"); the largest sizes and the longest
+ * driver version. */
+static inline void fake_preset_max16(struct fake_scenario *s)
+{
+    for (int i = 0; i < FAKE_MAX16_ADAPTERS; ++i) {
+        struct fake_adapter *a = fake_add_adapter(s, "A", 0xFFFFFFFFu, 0xFFFFFFFFu, (SIZE_T)-1, (SIZE_T)-1);
+        for (int k = 1; k < FAKE_DXGI_DESCRIPTION_UNITS - 1; ++k)
+            a->description[k] = '"';
+        a->description[FAKE_DXGI_DESCRIPTION_UNITS - 1] = 0;
+        fake_with_version(a, -1);
+    }
+}
+
+/* What a tool shows people: long and non-ASCII names, a software adapter,
+ * an adapter without a driver version. */
+static inline void fake_preset_mixed(struct fake_scenario *s)
+{
+    static const WCHAR accented[] = {'R', 'a', 'd', 'e', 'o', 'n', ' ', 'P', 'r', 0xE9, 'c', 'i', 's',
+                                     'i', 'o', 'n', ' ', 0x20AC, ' ', 0x6F22, 0x5B57, 0};
+    struct fake_adapter *a = fake_add_adapter(s, "", FAKE_VENDOR_AMD, 0x73BF, 17163091968ULL, 34317172736ULL);
+    memcpy(a->description, accented, sizeof accented);
+    fake_with_version(a, fake_version_words(31, 0, 24033, 1003));
+    fake_with_version(fake_add_adapter(s,
+                                       "NVIDIA Example Ultra Long Adapter Name With Many Words That Keeps Going "
+                                       "Past Any Sensible Column Width Of A Table",
+                                       FAKE_VENDOR_NVIDIA, 0x2684, 25757220864ULL, 34317172736ULL),
+                      fake_version_words(32, 15, 16, 3370));
+    fake_add_adapter(s, "Intel Example Graphics", FAKE_VENDOR_INTEL, 0x9A49, 134217728ULL, 17158586368ULL);
+    fake_add_adapter(s, "Software Rasterizer", FAKE_VENDOR_SOFTWARE, 0x008C, 0, 4241260544ULL);
+}
+
+/* Fills *out with the named preset; returns 0 for an unknown name. */
+static inline int fake_preset(const char *name, struct fake_scenario *out)
+{
+    memset(out, 0, sizeof *out);
+    if (!strcmp(name, "empty"))
+        return 1;
+    if (!strcmp(name, "example"))
+        return fake_preset_example(out), 1;
+    if (!strcmp(name, "max16"))
+        return fake_preset_max16(out), 1;
+    if (!strcmp(name, "mixed"))
+        return fake_preset_mixed(out), 1;
+    if (!strcmp(name, "create_fails")) {
+        out->create_hr = E_FAIL;
+        return 1;
+    }
+    return 0;
+}
+
+#endif
