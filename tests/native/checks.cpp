@@ -112,6 +112,8 @@ std::string report_problem(const std::string &report, const adapter_info *table,
         return "not strict JSON: " + error;
     if (names_utf8 && !json::valid_utf8(report))
         return "not valid UTF-8";
+    if (json::compact(doc) != report)
+        return "not in compact form";
     if (doc.kind != json::value::object || doc.members.size() != 1 || doc.members[0].first != "adapters" ||
         doc.members[0].second.kind != json::value::array)
         return "not {\"adapters\":[...]}";

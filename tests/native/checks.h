@@ -27,8 +27,8 @@ bool unescape_name(const std::string &escaped, std::string *out);
  * spaces), and valid UTF-8 whenever the name was. */
 std::string sanitized_name_problem(const char *in, const char *out);
 
-/* `report` is strict JSON holding exactly {"adapters":[...]} with one object
- * per record, in order, every field equal to what the record says (the
+/* `report` follows rules R1 to R5 of docs/report.md: strict, compact JSON
+ * holding exactly {"adapters":[...]} with one object per record, in order, every field equal to what the record says (the
  * vendor text as the library's table gives it: the unit tests pin that
  * table's rows). With
  * names_utf8 the whole report must also be valid UTF-8. */

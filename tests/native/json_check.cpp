@@ -14,6 +14,53 @@ const value *value::member(const std::string &key) const
 
 namespace {
 
+void append_string(std::string *out, const std::string &s)
+{
+    static const char hex[] = "0123456789abcdef";
+    *out += '"';
+    for (unsigned char c : s) {
+        const char *escape = c == '"' ? "\\\"" : c == '\\' ? "\\\\" : c == '\b' ? "\\b" : c == '\f' ? "\\f"
+                           : c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : nullptr;
+        if (escape)
+            *out += escape;
+        else if (c < 0x20)
+            *out += std::string("\\u00") + hex[c >> 4] + hex[c & 15];
+        else
+            *out += (char)c;
+    }
+    *out += '"';
+}
+
+void append_compact(std::string *out, const value &v)
+{
+    switch (v.kind) {
+    case value::null_value: *out += "null"; break;
+    case value::boolean: *out += v.truth ? "true" : "false"; break;
+    case value::number: *out += v.text; break;
+    case value::string: append_string(out, v.text); break;
+    case value::array:
+        *out += '[';
+        for (size_t i = 0; i < v.items.size(); ++i) {
+            if (i)
+                *out += ',';
+            append_compact(out, v.items[i]);
+        }
+        *out += ']';
+        break;
+    case value::object:
+        *out += '{';
+        for (size_t i = 0; i < v.members.size(); ++i) {
+            if (i)
+                *out += ',';
+            append_string(out, v.members[i].first);
+            *out += ':';
+            append_compact(out, v.members[i].second);
+        }
+        *out += '}';
+        break;
+    }
+}
+
 /* Deep enough for any report; stops a hostile document from exhausting the
  * stack. */
 const int MAX_DEPTH = 64;
@@ -292,6 +339,13 @@ bool parse(const std::string &text, value *out, std::string *error)
 {
     *out = value();
     return reader(text).document(out, error);
+}
+
+std::string compact(const value &v)
+{
+    std::string out;
+    append_compact(&out, v);
+    return out;
 }
 
 bool valid_utf8(const std::string &bytes)

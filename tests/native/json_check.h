@@ -1,4 +1,5 @@
-/* A strict RFC 8259 reader for checking the library's reports: one value and
+/* A strict RFC 8259 reader for checking the library's reports (rules R1 and
+ * R2 of docs/report.md; checks::report_problem adds the rest): one value and
  * nothing but whitespace around it, no leading zeros, no control characters
  * or unknown escapes in strings, no lone surrogate escapes, no duplicate keys.
  * Numbers are kept as their text so 64-bit values compare exactly. Bytes of
@@ -25,6 +26,12 @@ struct value {
 /* False with the reason and byte offset in *error if `text` is not exactly
  * one JSON document. */
 bool parse(const std::string &text, value *out, std::string *error);
+
+/* The compact serialisation of `v`: no whitespace, numbers as written, and
+ * in strings '"' and '\\' escaped, control characters as \b \f \n \r \t or
+ * \u00XX, every other byte as it is (as Python's json.dumps prints it with
+ * separators (",", ":") and ensure_ascii=False). */
+std::string compact(const value &v);
 
 /* Well-formed UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF. */
 bool valid_utf8(const std::string &bytes);

@@ -108,3 +108,23 @@ TEST(JsonCheck, Utf8Validity)
 }
 
 } // namespace
+
+namespace {
+
+TEST(JsonCheck, CompactFormIsPythonsCompactDump)
+{
+    const doc_case cases[] = {
+        {" { \"a\" : [ 1 , -2.5e+3 , true , false , null ] }\n", "{\"a\":[1,-2.5e+3,true,false,null]}", true},
+        {"\"\\u0022 \\/ \\u005c \\b\\f\\n\\r\\t \\u0001 \\u00e9\"", "\"\\\" / \\\\ \\b\\f\\n\\r\\t \\u0001 \xC3\xA9\"", true},
+        {"{\"adapters\":[]}", "{\"adapters\":[]}", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        json::value v;
+        std::string error;
+        ASSERT_TRUE(json::parse(c.label, &v, &error)) << error;
+        EXPECT_EQ(json::compact(v), c.text);
+    }
+}
+
+} // namespace

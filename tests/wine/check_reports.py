@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Checks every report logged by the Wine tests: strict UTF-8, strict JSON
-(no duplicate keys, no NaN), the fixed shape and key order, and that the
-text is exactly the compact serialisation of what it parses to."""
+"""Checks every report logged by the Wine tests by rules R1 to R6 of
+docs/report.md: strict UTF-8 and strict JSON (no duplicate keys, no NaN),
+exactly the compact serialisation of what it parses to, the fixed shape and
+key order, the types and the values."""
 import json
 import sys
 
@@ -31,16 +32,17 @@ def check(line):
     for i, items in enumerate(adapters):
         assert [k for k, _ in items] == KEYS, items
         obj = dict(items)
-        assert obj["index"] == i, obj
+        assert type(obj["index"]) is int and obj["index"] == i, obj
         assert isinstance(obj["name"], str) and len(obj["name"].encode()) <= 191
         assert not any(ord(c) < 0x20 for c in obj["name"]), obj["name"]
         assert not obj["name"].endswith(" "), obj["name"]
-        assert obj["vendor"] in VENDORS, obj["vendor"]
+        assert isinstance(obj["vendor"], str) and obj["vendor"] in VENDORS, obj["vendor"]
         for key in ("vendor_id", "device_id"):
             assert type(obj[key]) is int and 0 <= obj[key] < 2**32, key
         for key in ("dedicated_vram_mb", "shared_memory_mb"):
             assert type(obj[key]) is int and 0 <= obj[key] < 2**44, key
         version = obj["driver_version"]
+        assert isinstance(version, str), version
         if version:
             words = version.split(".")
             assert len(words) == 4 and all(w.isdigit() and int(w) < 65536 and str(int(w)) == w for w in words)
