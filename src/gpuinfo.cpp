@@ -5,7 +5,9 @@
  * The order of this file follows the data: DXGI is walked into a table of
  * plain records on the caller's stack (the only block that talks to the
  * platform), and the records are then reduced to a count, a size or the JSON
- * report. The only lasting state is the two static texts g_err and g_json.
+ * report. The only lasting state is the two static texts g_err and g_json
+ * (and g_object, where an object near g_json's end waits until it is known
+ * to fit).
  */
 #define GPUINFO_API
 #include "gpuinfo.h"
@@ -77,12 +79,20 @@ static char *put_quad(char *at, unsigned quad)
     return put_pair(put_pair(at, quad % 100), quad / 100);
 }
 
+/* Out of line: clang otherwise writes a copy at each of the ten calls and
+ * the DLL grows by half for no measurable gain. */
+#ifdef _MSC_VER
+#define NOINLINE __declspec(noinline)
+#else
+#define NOINLINE __attribute__((noinline))
+#endif
+
 /* UINT64_DIGITS bytes at `out`, of which the number's own are the first:
  * the rest is zeros for the appenders after it to write over, so the
  * digits go out in one fixed-size copy. Four digits a division, in 32-bit
  * arithmetic once the value fits it: every number of the report but the
  * sizes does from the start. */
-static char *append_decimal(char *out, uint64_t v)
+NOINLINE static char *append_decimal(char *out, uint64_t v)
 {
     char digits[2 * UINT64_DIGITS] = {};
     char *end = digits + UINT64_DIGITS;
@@ -365,21 +375,23 @@ static size_t format_object(char *out, const adapter_info *a, int i)
 /* Writes the report of table[0..n-1] into g_json and returns g_json. */
 GPUINFO_INTERNAL const char *format_report(const adapter_info *table, int n)
 {
-    char scratch[OBJECT_MAX_SIZE];
+    /* Static rather than on a stack that already holds the record table:
+     * together they would pass the 4 KiB page that needs a stack probe. */
+    static char g_object[OBJECT_MAX_SIZE];
     size_t len = (size_t)(append(g_json, JSON_OPEN) - g_json);
     for (int i = 0; i < n; ++i) {
         /* In place while the buffer has room for the longest object; near
-         * its end, in scratch first, so nothing is ever written past it. */
+         * its end, in g_object first, so nothing is ever written past it. */
         size_t room = JSON_BUFFER_SIZE - sizeof JSON_CLOSE - len;
-        char *out = room >= OBJECT_MAX_SIZE ? g_json + len : scratch;
+        char *out = room >= OBJECT_MAX_SIZE ? g_json + len : g_object;
         size_t w = format_object(out, &table[i], i);
         /* Never reached with MAX_ADAPTERS records; should it ever be, an
          * object that does not fit whole with the closing text behind it is
          * left out, so the report stays complete JSON. */
         if (w > room)
             break;
-        if (out == scratch)
-            memcpy(g_json + len, scratch, w);
+        if (out == g_object)
+            memcpy(g_json + len, g_object, w);
         len += w;
         if (len > JSON_STOP_LENGTH)
             break;
