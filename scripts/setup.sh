@@ -10,6 +10,8 @@ packages=(
   wine wine64 xvfb xauth libgl1-mesa-dri
   clang-14 llvm-14 libclang-rt-14-dev libgtest-dev libbenchmark-dev valgrind
   nodejs npm
+  # Python, .NET and Go bindings: wheel tools, mono with its C# compiler and nuget, Go
+  python3-build python3-hatchling python3-wheel mono-mcs mono-runtime libmono-system-runtime-serialization4.0-cil nuget golang-go
 )
 missing=()
 for p in "${packages[@]}"; do

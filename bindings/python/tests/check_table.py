@@ -29,6 +29,7 @@ def main():
     for option in ("--wine", "--exe", "--cases", "--package-src"):
         parser.add_argument(option, required=True)
     args = parser.parse_args()
+    sys.dont_write_bytecode = True  # nothing written into the source tree
     sys.path.insert(0, args.package_src)
     import quillmar_gpuinfo as gpu
     from quillmar_gpuinfo._table import render
