@@ -21,6 +21,8 @@ test_packages=(
   libclang-rt-14-dev libgtest-dev libbenchmark-dev valgrind
   # the Node.js binding's tests (Windows node.exe comes from the npm registry)
   nodejs npm
+  # Python, .NET and Go bindings: wheel tools, mono with its C# compiler and nuget, Go
+  python3-build python3-hatchling python3-wheel mono-mcs mono-runtime libmono-system-runtime-serialization4.0-cil nuget golang-go
 )
 
 case "${1:-}" in
