@@ -186,7 +186,7 @@ def group_import_libs(ctx, tmp):
 def group_consumer(ctx, tmp):
     folder = unpack(ctx.zip, tmp)
     project = os.path.join(ctx.source, "tests", "bundle", "consumer")
-    toolchain = os.path.join(ctx.source, "cmake", "mingw-w64-x86_64.cmake")
+    toolchain = os.path.join(ctx.source, "cmake", "toolchains", "mingw-gcc.cmake")
 
     # find_package's version rules: same major version, not newer than 1.0.0.
     for label, wanted, found in [
@@ -257,7 +257,7 @@ def group_reproducible(ctx, tmp):
     build = ctx.second_build
     shutil.rmtree(build, ignore_errors=True)
     code, out, err = run([ctx.cmake, "-S", ctx.source, "-B", build, "-G", "Ninja",
-                          f"-DCMAKE_TOOLCHAIN_FILE={os.path.join(ctx.source, 'cmake', 'mingw-w64-x86_64.cmake')}",
+                          f"-DCMAKE_TOOLCHAIN_FILE={ctx.toolchain}",
                           f"-DCMAKE_BUILD_TYPE={ctx.build_type}"], label)
     if not check(code == 0, label, f"configure:\n{out}{err}"):
         return
@@ -292,7 +292,7 @@ def main():
     parser.add_argument("--zip", required=True)
     parser.add_argument("--source", required=True)
     for option in ["dll", "exe", "cmake", "wine", "objdump", "llvm-nm", "llvm-readobj", "llvm-objdump", "clang",
-                   "lld-link", "dlltool", "second-build", "build-type"]:
+                   "lld-link", "dlltool", "second-build", "build-type", "toolchain"]:
         parser.add_argument("--" + option)
     ctx = parser.parse_args()
     with tempfile.TemporaryDirectory() as tmp:

@@ -88,6 +88,17 @@ static inline void fake_preset_mixed(struct fake_scenario *s)
     fake_add_adapter(s, "Software Rasterizer", FAKE_VENDOR_SOFTWARE, 0x008C, 0, 4241260544ULL);
 }
 
+/* Characters above U+FFFF, which reach DXGI as surrogate pairs (U+1F600,
+ * U+20BB7). */
+static inline void fake_preset_beyond_bmp(struct fake_scenario *s)
+{
+    static const WCHAR name[] = {'A', 's', 't', 'r', 'a', ' ', 0xD83D, 0xDE00, ' ', 0xD842, 0xDFB7,
+                                 ' ', 'G', 'P', 'U', 0};
+    struct fake_adapter *a = fake_add_adapter(s, "", FAKE_VENDOR_NVIDIA, 0x2684, 8589934592ULL, 17179869184ULL);
+    memcpy(a->description, name, sizeof name);
+    fake_with_version(a, fake_version_words(32, 0, 15, 6094));
+}
+
 /* Fills *out with the named preset; returns 0 for an unknown name. */
 static inline int fake_preset(const char *name, struct fake_scenario *out)
 {
@@ -100,6 +111,8 @@ static inline int fake_preset(const char *name, struct fake_scenario *out)
         return fake_preset_max16(out), 1;
     if (!strcmp(name, "mixed"))
         return fake_preset_mixed(out), 1;
+    if (!strcmp(name, "beyond_bmp"))
+        return fake_preset_beyond_bmp(out), 1;
     if (!strcmp(name, "create_fails")) {
         out->create_hr = E_FAIL;
         return 1;

@@ -52,9 +52,12 @@ struct stats {
     int unexpected_calls = 0;         /* other methods, wrong ids, bad parameters, dead objects */
 };
 
-/* The named preset of the dxgi.dll test double (tests/fake_dxgi/
- * fake_presets.h) as a scenario here; an unknown name gives a failing
- * CreateDXGIFactory. */
+/* Sets *out to the named preset of the dxgi.dll test double
+ * (tests/fake_dxgi/fake_presets.h) as a scenario here; false for an unknown
+ * name. */
+bool preset(const char *name, scenario *out);
+
+/* The named preset, which must exist. */
 scenario preset(const char *name);
 
 /* Replaces the scenario, drops every object of the previous one and zeroes
