@@ -42,7 +42,7 @@ base=$(count 0)
 total=$(count $reports)
 echo "  baseline run (0 reports):   $base instructions"
 echo "  $reports reports:              $total instructions"
-echo "  per report:                 $(( (total - base) / reports )) instructions"
+echo "  per report:                 $(( (total - base) / reports )) instructions (target: at most 25,000)"
 echo
 echo "  where they go ($reports reports, by function, exclusive):"
 callgrind_annotate "$out/callgrind.$reports" 2>/dev/null |
