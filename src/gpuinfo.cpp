@@ -46,7 +46,7 @@ static void set_error(const char (&text)[N])
  * conversion with its heap, locks and exit handlers. Every text here is
  * written by these typed appenders instead, so there is no format string to
  * get wrong. Each writes at `out`, which the caller has made room at, and
- * returns the end of what it wrote; none writes a NUL. */
+ * returns the end of its text; none ends it with a NUL. */
 
 enum { UINT64_DIGITS = 20 }; /* UINT64_MAX has 20 */
 
@@ -114,7 +114,7 @@ NOINLINE static char *append_decimal(char *out, uint64_t v)
     return out + (end - at);
 }
 
-/* At most UINT64_DIGITS bytes for an int32_t. */
+/* 1 + UINT64_DIGITS bytes at most, as append_decimal. */
 static char *append_signed(char *out, int32_t v)
 {
     if (v >= 0)
@@ -185,10 +185,12 @@ GPUINFO_INTERNAL void convert_name(const WCHAR *text, char *name)
     name[written] = '\0';
 }
 
-/* At most 23 bytes and the NUL: four words of at most five digits. */
+/* At most 23 bytes and the NUL: four words of at most five digits. The
+ * last word starts at most 18 bytes in, and append_decimal writes
+ * UINT64_DIGITS bytes there. */
 GPUINFO_INTERNAL void format_driver_version(char *out, uint64_t v)
 {
-    static_assert(4 * 5 + 3 < DRIVER_VERSION_SIZE, "the longest version fits");
+    static_assert(3 * 6 + UINT64_DIGITS <= DRIVER_VERSION_SIZE, "the longest version fits");
     char *end = append_decimal(out, v >> 48 & 0xFFFF);
     *end++ = '.';
     end = append_decimal(end, v >> 32 & 0xFFFF);
