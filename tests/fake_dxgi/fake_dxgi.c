@@ -135,6 +135,24 @@ static void preset_mixed(struct fake_scenario *s)
     add_adapter(s, "Software Rasterizer", 0x1414, 0x008C, 0, 4241260544ULL);
 }
 
+/* Names a console draws in other widths than one column per code point:
+ * twenty CJK characters fill a 40-column name exactly, twenty-five overflow
+ * it with fewer than 40 code points, combining accents make a name longer
+ * in code points than it is wide, and one falls right where a cut goes. */
+static void preset_wide_names(struct fake_scenario *s)
+{
+    static const WCHAR *const names[] = {
+        L"高性能图形处理器示例型号专业工作站用显卡",
+        L"グラフィックス処理装置サンプル高性能計算加速カード",
+        L"Carte graphique ge\u0301ne\u0301rique e\u0301le\u0301mentaire",
+        L"Carte graphique de de\u0301monstration : mode\u0300le tre\u0300s long",
+    };
+    for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i) {
+        struct fake_adapter *a = add_adapter(s, "", FAKE_VENDOR_AMD, 0x73BF, 17163091968ULL, 34317172736ULL);
+        memcpy(a->description, names[i], (wcslen(names[i]) + 1) * sizeof(WCHAR));
+    }
+}
+
 static int preset(const char *name, struct fake_scenario *out)
 {
     memset(out, 0, sizeof *out);
@@ -146,6 +164,8 @@ static int preset(const char *name, struct fake_scenario *out)
         return preset_max16(out), 1;
     if (!strcmp(name, "mixed"))
         return preset_mixed(out), 1;
+    if (!strcmp(name, "wide_names"))
+        return preset_wide_names(out), 1;
     if (!strcmp(name, "create_fails")) {
         out->create_hr = E_FAIL;
         return 1;
