@@ -4,6 +4,15 @@
 # Lays out the release bundle in a fresh STAGE folder and zips it. The same
 # inputs give the same bytes: one file order, one time stamp (SOURCE_DATE_EPOCH
 # or EPOCH), fixed permissions, no extra zip fields, no directory entries.
+#
+# cmake -DEPOCH_FILE=<file> -P MakeBundle.cmake
+# Writes SOURCE_DATE_EPOCH as this build sees it into EPOCH_FILE, touching the
+# file only when it changes: the zip depends on it, so a new value makes a
+# new zip although Ninja does not watch the environment.
+if(DEFINED EPOCH_FILE)
+  file(CONFIGURE OUTPUT ${EPOCH_FILE} CONTENT "$ENV{SOURCE_DATE_EPOCH}\n")
+  return()
+endif()
 foreach(var STAGE ZIP_FILE DLL EXE IMPLIB HEADER DEF README LICENSE CONFIG CONFIG_VERSION DLLTOOL ZIP TOUCH EPOCH)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "MakeBundle.cmake: ${var} is required")
