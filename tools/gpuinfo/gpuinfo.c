@@ -43,6 +43,7 @@ enum {
     CELL_BYTES = 256,       /* one formatted cell, UTF-8 */
     OUTPUT_BYTES = 16384,   /* the whole table: 17 lines of at most ~400 bytes */
     MESSAGE_BYTES = 1024,
+    PROBLEM_BYTES = 128,    /* what the reader expected, as a text */
     ARGUMENT_BYTES = 256,   /* an argument echoed in a complaint, UTF-8 */
     PATH_UNITS = 32768,     /* the longest path Windows accepts, in UTF-16 units */
     UTF8_PER_UNIT = 3,      /* UTF-8 bytes one UTF-16 unit can need */
@@ -221,7 +222,7 @@ struct reader {
     const char *at;
     const char *start;
     const char *problem;
-    char problem_text[MESSAGE_BYTES / 4];
+    char problem_text[PROBLEM_BYTES];
 };
 
 static int fail(struct reader *r, const char *problem)
