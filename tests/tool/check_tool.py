@@ -114,14 +114,14 @@ class Run:
         self.code, self.out, self.err = code, out, err
 
 
-def run(ctx, label, args, scenario=None, exe=None, env=None):
+def run(ctx, label, args, scenario=None, exe=None, env=None, cwd=None):
     env = dict(os.environ, **(env or {}))
     if scenario:
         env["FAKE_DXGI_SCENARIO"] = scenario
     with tempfile.TemporaryDirectory() as tmp:
         out_path, err_path = os.path.join(tmp, "out"), os.path.join(tmp, "err")
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
-            code = subprocess.run([ctx.wine, exe or ctx.exe, *args], stdout=out, stderr=err, env=env,
+            code = subprocess.run([ctx.wine, exe or ctx.exe, *args], stdout=out, stderr=err, env=env, cwd=cwd,
                                   timeout=RUN_TIMEOUT_SECONDS).returncode
         with open(out_path, "rb") as out, open(err_path, "rb") as err:
             result = Run(code, out.read(), err.read())
@@ -342,8 +342,8 @@ def group_folders(ctx):
             shutil.copy(ctx.exe, folder)
         shutil.copy(ctx.library, beside)
 
-        label = "table from a non-ANSI folder"
-        result = run(ctx, label, [], "example", exe=os.path.join(beside, "gpuinfo.exe"), env=UTF8_LOCALE)
+        label = "table from a non-ANSI folder, run in that folder"
+        result = run(ctx, label, [], "example", exe=os.path.join(beside, "gpuinfo.exe"), env=UTF8_LOCALE, cwd=beside)
         check(result.code == 0 and result.err == b"", label, f"exit {result.code}, stderr {result.err!r}")
         check_table(label, result.out, EXAMPLE_ROWS)
 
