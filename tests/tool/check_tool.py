@@ -38,7 +38,7 @@ ELLIPSIS = "\u2026"
 UTF8_LOCALE = {"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"}
 # Cyrillic, simplified Chinese, Hangul and a character beyond U+FFFF: no
 # ANSI code page holds them all.
-NON_ANSI_FOLDER = "\u0412\u0438\u0434\u0435\u043e\u043a\u0430\u0440\u0442\u0430 \u663e\u5361 \uadf8\ub798\ud53d \U0001d53e"
+NON_ANSI_FOLDER = "Видеокарта 显卡 그래픽 𝔾"
 EXIT_CODES = {0: "success", 1: "DXGI failed", 2: "wrong command line", 3: "library unusable",
               4: "report unreadable"}
 
@@ -87,8 +87,8 @@ MIXED_ROWS = [
 # The wide_names preset: 20 CJK characters fill the column exactly; 25 are
 # cut after 19 (38 columns and the ellipsis); accents add code points, not
 # columns; the last one keeps the accent of the character the cut follows.
-WIDE_NAMES = ["\u9ad8\u6027\u80fd\u56fe\u5f62\u5904\u7406\u5668\u793a\u4f8b\u578b\u53f7\u4e13\u4e1a\u5de5\u4f5c\u7ad9\u7528\u663e\u5361",
-              "\u30b0\u30e9\u30d5\u30a3\u30c3\u30af\u30b9\u51e6\u7406\u88c5\u7f6e\u30b5\u30f3\u30d7\u30eb\u9ad8\u6027\u80fd\u8a08" + ELLIPSIS,
+WIDE_NAMES = ["高性能图形处理器示例型号专业工作站用显卡",
+              "グラフィックス処理装置サンプル高性能計" + ELLIPSIS,
               "Carte graphique ge\u0301ne\u0301rique e\u0301le\u0301mentaire",
               "Carte graphique de de\u0301monstration : mode\u0300" + ELLIPSIS]
 WIDE_NAMES_ROWS = [[str(i), name, "AMD", "1002:73BF", "16.0 GiB", "32.0 GiB", "-", "no"]
@@ -262,7 +262,7 @@ def group_usage(ctx):
         ("stray argument", ["adapters"], "unexpected argument 'adapters'"),
         ("two options", ["--json", "--version"], "unexpected argument '--version'"),
         ("option and extra argument", ["--json", "extra"], "unexpected argument 'extra'"),
-        ("non-ASCII option echoed as typed", ["--gr\u00f6\u00dfe-\u5927\u5c0f"], "unknown option '--gr\u00f6\u00dfe-\u5927\u5c0f'"),
+        ("non-ASCII option echoed as typed", ["--größe-大小"], "unknown option '--größe-大小'"),
     ]:
         result = run(ctx, label, args, "example", env=UTF8_LOCALE)
         check(result.code == 2, label, f"exit {result.code}, expected 2")

@@ -445,7 +445,8 @@ struct field {
 };
 
 #define NUMBER_FIELD(key, max, member) {key, FIELD_NUMBER, max, offsetof(struct adapter, member), 0}
-#define TEXT_FIELD(key, member) {key, FIELD_TEXT, 0, offsetof(struct adapter, member), sizeof((struct adapter *)0)->member}
+#define TEXT_FIELD(key, member)                                                                      \
+    {key, FIELD_TEXT, 0, offsetof(struct adapter, member), sizeof((struct adapter *)0)->member}
 
 static const struct field report_fields[] = {
     {"adapters", FIELD_ADAPTERS, 0, 0, 0},
