@@ -1,5 +1,5 @@
-# Cross-compiles for 64-bit Windows with MinGW-w64; programs built here run
-# under Wine, which CTest uses as the emulator.
+# 64-bit Windows with MinGW-w64's GCC and GNU ld, cross-compiled on Debian;
+# programs built here run under Wine, which CTest uses as the emulator.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 

@@ -1,0 +1,74 @@
+/* The start-up code the MSVC C runtime would give a program or DLL, for
+ * clang-cl and lld-link against MinGW-w64's msvcrt.dll import library on a
+ * machine without Visual Studio's libraries. The toolchain file compiles this
+ * three times, one piece each (STARTUP_PROGRAM, STARTUP_DLL, STARTUP_COMMON),
+ * into msvcstartup.lib: the linker takes a piece only where it is asked for,
+ * so a DLL with its own entry point gets none of it. */
+typedef struct {
+    int new_mode;
+} startup_info;
+typedef int(__cdecl *onexit_fn)(void);
+typedef void *module_handle;
+
+__declspec(dllimport) int __cdecl __getmainargs(int *argc, char ***argv, char ***env, int glob,
+                                                 startup_info *info);
+__declspec(dllimport) void __cdecl exit(int code);
+__declspec(dllimport) onexit_fn __cdecl _onexit(onexit_fn function);
+
+int main(int argc, char **argv);
+int __stdcall DllMain(module_handle module, unsigned long reason, void *reserved);
+
+#if defined(STARTUP_PROGRAM)
+void mainCRTStartup(void);
+void mainCRTStartup(void)
+{
+    int argc = 0;
+    char **argv = 0, **env = 0;
+    startup_info info = {0};
+    __getmainargs(&argc, &argv, &env, 0, &info);
+    exit(main(argc, argv));
+}
+
+#elif defined(STARTUP_DLL)
+int __stdcall _DllMainCRTStartup(module_handle module, unsigned long reason, void *reserved);
+int __stdcall _DllMainCRTStartup(module_handle module, unsigned long reason, void *reserved)
+{
+    return DllMain(module, reason, reserved);
+}
+
+#elif defined(STARTUP_COMMON)
+/* Tells the linker that floating point is used; the runtime is msvcrt.dll's. */
+int _fltused = 0x9875;
+
+/* MinGW-w64's static helpers (libmingwex) register exit handlers. */
+int __cdecl atexit(void (__cdecl *function)(void));
+int __cdecl atexit(void (__cdecl *function)(void))
+{
+    return _onexit((onexit_fn)(void *)function) ? 0 : -1;
+}
+
+/* The stack probe for frames larger than a page (size in rax): touches every
+ * page from the top down so the guard page moves in order. MSVC code calls
+ * it __chkstk; GCC-built MinGW-w64 code (libmingwex) ___chkstk_ms. */
+__asm__(".text\n"
+        ".globl __chkstk\n"
+        ".globl ___chkstk_ms\n"
+        "__chkstk:\n"
+        "___chkstk_ms:\n"
+        "  push %rcx\n"
+        "  push %rax\n"
+        "  lea 24(%rsp), %rcx\n"
+        "1:\n"
+        "  cmp $0x1000, %rax\n"
+        "  jb 2f\n"
+        "  sub $0x1000, %rcx\n"
+        "  orl $0, (%rcx)\n"
+        "  sub $0x1000, %rax\n"
+        "  jmp 1b\n"
+        "2:\n"
+        "  sub %rax, %rcx\n"
+        "  orl $0, (%rcx)\n"
+        "  pop %rax\n"
+        "  pop %rcx\n"
+        "  ret\n");
+#endif
