@@ -6,6 +6,7 @@ find_program(BUNDLE_LLVM_READOBJ NAMES llvm-readobj-14 llvm-readobj)
 find_program(BUNDLE_LLVM_OBJDUMP NAMES llvm-objdump-14 llvm-objdump)
 find_program(BUNDLE_CLANG NAMES clang-14 clang)
 find_program(BUNDLE_LLD_LINK NAMES lld-link-14 lld-link)
+find_program(BUNDLE_DLLTOOL NAMES llvm-dlltool-14 llvm-dlltool)
 
 set(check_bundle ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/bundle/check_bundle.py)
 set(bundle_args --zip ${BUNDLE_ZIP_FILE} --source ${PROJECT_SOURCE_DIR} --cmake ${CMAKE_COMMAND})
@@ -27,10 +28,10 @@ add_test(NAME bundle_reproducible COMMAND ${check_bundle} reproducible ${bundle_
 
 gpuinfo_wine_test(bundle_cmake_consumer DXGI fake COMMAND ${check_bundle} consumer ${bundle_args}
   --wine ${CMAKE_CROSSCOMPILING_EMULATOR} --objdump ${CMAKE_OBJDUMP})
-if(BUNDLE_CLANG AND BUNDLE_LLD_LINK)
+if(BUNDLE_CLANG AND BUNDLE_LLD_LINK AND BUNDLE_DLLTOOL)
   gpuinfo_wine_test(bundle_msvc_link DXGI fake COMMAND ${check_bundle} msvc_link ${bundle_args}
     --wine ${CMAKE_CROSSCOMPILING_EMULATOR} --clang ${BUNDLE_CLANG} --lld-link ${BUNDLE_LLD_LINK}
     --dlltool ${BUNDLE_DLLTOOL})
 else()
-  message(STATUS "bundle_msvc_link not registered: it needs clang and lld-link")
+  message(STATUS "bundle_msvc_link not registered: it needs clang, lld-link and llvm-dlltool")
 endif()

@@ -44,6 +44,8 @@ EXAMPLE_REPORT = (
     '"shared_memory_mb":4044,"driver_version":"","software":1}]}'
 )
 
+MINGW_TOOLCHAIN = ("cmake", "toolchains", "mingw-gcc.cmake")
+
 failures = []
 
 
@@ -199,7 +201,7 @@ def group_import_libs(ctx, tmp):
 def group_consumer(ctx, tmp):
     folder = unpack(ctx.zip, tmp)
     project = os.path.join(ctx.source, "tests", "bundle", "consumer")
-    toolchain = os.path.join(ctx.source, "cmake", "mingw-w64-x86_64.cmake")
+    toolchain = os.path.join(ctx.source, *MINGW_TOOLCHAIN)
 
     # find_package's version rules: same major version, not newer than 1.0.0.
     for label, wanted, found in [
@@ -270,7 +272,7 @@ def group_reproducible(ctx, tmp):
     build = ctx.second_build
     shutil.rmtree(build, ignore_errors=True)
     code, out, err = run([ctx.cmake, "-S", ctx.source, "-B", build, "-G", "Ninja",
-                          f"-DCMAKE_TOOLCHAIN_FILE={os.path.join(ctx.source, 'cmake', 'mingw-w64-x86_64.cmake')}",
+                          f"-DCMAKE_TOOLCHAIN_FILE={os.path.join(ctx.source, *MINGW_TOOLCHAIN)}",
                           f"-DCMAKE_BUILD_TYPE={ctx.build_type}"], label)
     if not check(code == 0, label, f"configure:\n{out}{err}"):
         return
