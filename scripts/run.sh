@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The main job: builds everything (scripts/setup.sh), then lists this
+# The main job: installs the build tools and Wine (scripts/setup.sh build),
+# builds the DLL and gpuinfo.exe with the mingw preset, then lists this
 # machine's graphics adapters with gpuinfo.exe under Wine's own DXGI.
 # Arguments go to gpuinfo.exe, e.g. scripts/run.sh --json.
 #
@@ -9,7 +10,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh >&2
+scripts/setup.sh build >&2
+cmake --preset mingw >/dev/null
+cmake --build --preset mingw --target gpuinfo_tool >&2
 
 exe="$PWD/build/mingw/bin/gpuinfo.exe"
 export WINEPREFIX="$PWD/build/wine-run"

@@ -1,18 +1,38 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need on Debian 12 (run as root), then
-# configures and builds the Windows tree. Quiet and quick when all is there.
+# Installs what this project needs on Debian 12 (run as root): the one list of
+# packages, in two parts.
+#   scripts/setup.sh build   what building the DLL and gpuinfo.exe and running
+#                            them under Wine takes (scripts/run.sh)
+#   scripts/setup.sh test    that, and what every test takes (scripts/test.sh)
+# Quiet and quick when all is there; says what it installs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(
+build_packages=(
   cmake ninja-build python3 zip unzip
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   wine wine64 xvfb xauth libgl1-mesa-dri
-  clang-14 llvm-14 libclang-rt-14-dev libgtest-dev libbenchmark-dev valgrind
-  nodejs npm
 )
+test_packages=(
+  # clang + lld for the windows-gnu target, clang-cl + lld-link for the MSVC
+  # ABI, llvm-dlltool and the llvm readers for import libraries
+  clang-14 clang-tools-14 lld-14 llvm-14
+  # the native sanitizer build, its fuzzer and the benchmarks
+  libclang-rt-14-dev libgtest-dev libbenchmark-dev valgrind
+  # the Node.js binding's tests (Windows node.exe comes from the npm registry)
+  nodejs npm
+  # Python, .NET and Go bindings: wheel tools, mono with its C# compiler and nuget, Go
+  python3-build python3-hatchling python3-wheel mono-mcs mono-runtime libmono-system-runtime-serialization4.0-cil nuget golang-go
+)
+
+case "${1:-}" in
+  build) wanted=("${build_packages[@]}") ;;
+  test) wanted=("${build_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: scripts/setup.sh build|test" >&2; exit 2 ;;
+esac
+
 missing=()
-for p in "${packages[@]}"; do
+for p in "${wanted[@]}"; do
   # A nodejs from another source (nodesource) brings its own npm, which
   # Debian's npm package would conflict with.
   if [ "$p" = npm ] && command -v npm >/dev/null; then continue; fi
@@ -24,6 +44,3 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
-
-cmake --preset mingw >/dev/null
-cmake --build --preset mingw

@@ -1,12 +1,21 @@
 #!/usr/bin/env bash
-# Every test: the Windows build under Wine, then the native sanitizer build
-# with its fuzz corpus, then a bounded fuzz session (FUZZ_SECONDS, default 60).
+# Every test: installs what they need (scripts/setup.sh test); builds the DLL
+# with each toolchain preset and runs the whole Wine suite against it; then
+# the native sanitizer build with its fuzz corpus, and a bounded fuzz session
+# (FUZZ_SECONDS, default 60).
+# PRESETS="mingw" scripts/test.sh runs one toolchain only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh test
 
-ctest --preset mingw
+for preset in ${PRESETS:-mingw mingw-clang msvc-clang}; do
+  echo "=== preset $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset"
+done
 
+echo "=== native sanitizer build"
 cmake -S tests/native --preset native-asan >/dev/null
 cmake --build build/native
 ctest --test-dir build/native --output-on-failure

@@ -1,12 +1,11 @@
 # The release bundle as its users meet it (check_bundle.py). The zip is part
 # of the default build, so every test run sees the current one.
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
+find_package(Python3 COMPONENTS Interpreter)
 find_program(BUNDLE_LLVM_NM NAMES llvm-nm-14 llvm-nm)
 find_program(BUNDLE_LLVM_READOBJ NAMES llvm-readobj-14 llvm-readobj)
 find_program(BUNDLE_LLVM_OBJDUMP NAMES llvm-objdump-14 llvm-objdump)
 find_program(BUNDLE_CLANG NAMES clang-14 clang)
 find_program(BUNDLE_LLD_LINK NAMES lld-link-14 lld-link)
-find_program(BUNDLE_DLLTOOL NAMES llvm-dlltool-14 llvm-dlltool)
 
 set(check_bundle ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/bundle/check_bundle.py)
 set(bundle_args --zip ${BUNDLE_ZIP_FILE} --source ${PROJECT_SOURCE_DIR} --cmake ${CMAKE_COMMAND})
@@ -24,14 +23,21 @@ endif()
 # Two builds in two folders give the same zip; the second folder is made
 # from nothing each time (a few seconds: only the DLL and the tool).
 add_test(NAME bundle_reproducible COMMAND ${check_bundle} reproducible ${bundle_args}
-  --second-build ${CMAKE_BINARY_DIR}/bundle/second-build --build-type ${CMAKE_BUILD_TYPE})
+  --second-build ${CMAKE_BINARY_DIR}/bundle/second-build --build-type ${CMAKE_BUILD_TYPE}
+  --toolchain ${CMAKE_TOOLCHAIN_FILE})
 
-gpuinfo_wine_test(bundle_cmake_consumer DXGI fake COMMAND ${check_bundle} consumer ${bundle_args}
-  --wine ${CMAKE_CROSSCOMPILING_EMULATOR} --objdump ${CMAKE_OBJDUMP})
-if(BUNDLE_CLANG AND BUNDLE_LLD_LINK AND BUNDLE_DLLTOOL)
-  gpuinfo_wine_test(bundle_msvc_link DXGI fake COMMAND ${check_bundle} msvc_link ${bundle_args}
+foreach(test bundle_contents bundle_import_libs bundle_reproducible)
+  if(TEST ${test})
+    set_tests_properties(${test} PROPERTIES LABELS bundle)
+  endif()
+endforeach()
+
+gpuinfo_wine_test(bundle_cmake_consumer DXGI fake LABELS bundle COMMAND ${check_bundle} consumer ${bundle_args}
+  --wine ${CMAKE_CROSSCOMPILING_EMULATOR} --objdump ${BUNDLE_LLVM_OBJDUMP})
+if(BUNDLE_CLANG AND BUNDLE_LLD_LINK)
+  gpuinfo_wine_test(bundle_msvc_link DXGI fake LABELS bundle COMMAND ${check_bundle} msvc_link ${bundle_args}
     --wine ${CMAKE_CROSSCOMPILING_EMULATOR} --clang ${BUNDLE_CLANG} --lld-link ${BUNDLE_LLD_LINK}
-    --dlltool ${BUNDLE_DLLTOOL})
+    --dlltool ${GPUINFO_DLLTOOL})
 else()
-  message(STATUS "bundle_msvc_link not registered: it needs clang, lld-link and llvm-dlltool")
+  message(STATUS "bundle_msvc_link not registered: it needs clang and lld-link")
 endif()

@@ -44,8 +44,6 @@ EXAMPLE_REPORT = (
     '"shared_memory_mb":4044,"driver_version":"","software":1}]}'
 )
 
-MINGW_TOOLCHAIN = ("cmake", "toolchains", "mingw-gcc.cmake")
-
 failures = []
 
 
@@ -201,7 +199,7 @@ def group_import_libs(ctx, tmp):
 def group_consumer(ctx, tmp):
     folder = unpack(ctx.zip, tmp)
     project = os.path.join(ctx.source, "tests", "bundle", "consumer")
-    toolchain = os.path.join(ctx.source, *MINGW_TOOLCHAIN)
+    toolchain = os.path.join(ctx.source, "cmake", "toolchains", "mingw-gcc.cmake")
 
     # find_package's version rules: same major version, not newer than 1.0.0.
     for label, wanted, found in [
@@ -272,7 +270,7 @@ def group_reproducible(ctx, tmp):
     build = ctx.second_build
     shutil.rmtree(build, ignore_errors=True)
     code, out, err = run([ctx.cmake, "-S", ctx.source, "-B", build, "-G", "Ninja",
-                          f"-DCMAKE_TOOLCHAIN_FILE={os.path.join(ctx.source, *MINGW_TOOLCHAIN)}",
+                          f"-DCMAKE_TOOLCHAIN_FILE={ctx.toolchain}",
                           f"-DCMAKE_BUILD_TYPE={ctx.build_type}"], label)
     if not check(code == 0, label, f"configure:\n{out}{err}"):
         return
@@ -307,7 +305,7 @@ def main():
     parser.add_argument("--zip", required=True)
     parser.add_argument("--source", required=True)
     for option in ["dll", "exe", "cmake", "wine", "objdump", "llvm-nm", "llvm-readobj", "llvm-objdump", "clang",
-                   "lld-link", "dlltool", "second-build", "build-type"]:
+                   "lld-link", "dlltool", "second-build", "build-type", "toolchain"]:
         parser.add_argument("--" + option)
     parser.add_argument("--default-epoch", type=int, help="the zip's time stamp without SOURCE_DATE_EPOCH")
     ctx = parser.parse_args()

@@ -135,6 +135,17 @@ static void preset_mixed(struct fake_scenario *s)
     add_adapter(s, "Software Rasterizer", 0x1414, 0x008C, 0, 4241260544ULL);
 }
 
+/* Characters above U+FFFF, which reach DXGI as surrogate pairs (U+1F600,
+ * U+20BB7). */
+static void preset_beyond_bmp(struct fake_scenario *s)
+{
+    static const WCHAR name[] = {'A', 's', 't', 'r', 'a', ' ', 0xD83D, 0xDE00, ' ', 0xD842, 0xDFB7,
+                                 ' ', 'G', 'P', 'U', 0};
+    struct fake_adapter *a = add_adapter(s, "", 0x10DE, 0x2684, 8589934592ULL, 17179869184ULL);
+    memcpy(a->description, name, sizeof name);
+    with_version(a, version_words(32, 0, 15, 6094));
+}
+
 /* Names a console draws in other widths than one column per code point:
  * twenty CJK characters fill a 40-column name exactly, twenty-five overflow
  * it with fewer than 40 code points, combining accents make a name longer
@@ -164,6 +175,8 @@ static int preset(const char *name, struct fake_scenario *out)
         return preset_max16(out), 1;
     if (!strcmp(name, "mixed"))
         return preset_mixed(out), 1;
+    if (!strcmp(name, "beyond_bmp"))
+        return preset_beyond_bmp(out), 1;
     if (!strcmp(name, "wide_names"))
         return preset_wide_names(out), 1;
     if (!strcmp(name, "create_fails")) {

@@ -131,13 +131,6 @@ static void print_usage(const char *when, const struct usage *u)
            (unsigned long)u->next_handle);
 }
 
-/* Wine answers from a fake ntdll that exports its own version call. */
-static const char *platform_name(void)
-{
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version") ? "Wine" : "this system";
-}
-
 /* A figure may grow by `slack` at most between the warmed-up process and
  * the end of the run. */
 #define check_flat(field, slack)                                                                     \
@@ -150,7 +143,8 @@ static const char *platform_name(void)
 #define check_flat_if_given(field, slack)                                                            \
     do {                                                                                             \
         if (before.field == 0 && after.field == 0)                                                   \
-            printf("%s: not measurable under %s (reads 0), not checked\n", #field, platform_name()); \
+            printf("%s: not measurable under %s (reads 0), not checked\n", #field,                  \
+                   harness_under_wine() ? "Wine" : "this system");                                   \
         else                                                                                         \
             check_flat(field, slack);                                                                \
     } while (0)

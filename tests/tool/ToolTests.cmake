@@ -13,13 +13,9 @@ set(tool_args --wine ${CMAKE_CROSSCOMPILING_EMULATOR} --exe $<TARGET_FILE:gpuinf
               --version ${PROJECT_VERSION} --stand-in $<TARGET_FILE:fake_dxgi>
               --library $<TARGET_FILE:gpuinfo> --report-double $<TARGET_FILE:report_double>)
 
-set(tool_tests)
 foreach(group table json usage console unusable failure folders reader)
-  gpuinfo_wine_test(tool_${group} DXGI fake COMMAND ${check_tool} ${group} ${tool_args})
-  list(APPEND tool_tests tool_${group})
+  gpuinfo_wine_test(tool_${group} DXGI fake LABELS tool COMMAND ${check_tool} ${group} ${tool_args})
 endforeach()
 foreach(dxgi missing no_entry wine)
-  gpuinfo_wine_test(tool_dxgi_${dxgi} DXGI ${dxgi} COMMAND ${check_tool} ${dxgi} ${tool_args})
-  list(APPEND tool_tests tool_dxgi_${dxgi})
+  gpuinfo_wine_test(tool_dxgi_${dxgi} DXGI ${dxgi} LABELS tool COMMAND ${check_tool} ${dxgi} ${tool_args})
 endforeach()
-set_tests_properties(${tool_tests} PROPERTIES LABELS "wine;tool")

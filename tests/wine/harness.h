@@ -1,7 +1,12 @@
 /* A few helpers shared by the Windows test programs: checks that name the
  * failing line and table row, and loaders for the library under test and
  * for the dxgi.dll test double. Each program ends with a line
- * "N passed, N failed" and exits non-zero on any failure. */
+ * "N passed, N failed" and exits non-zero on any failure.
+ *
+ * A program reaches the double in one of two ways: through the test seam
+ * (harness_use_seam before load_gpuinfo), which works on any Windows, or,
+ * for the tests that go through the real system directory, as the
+ * system32\dxgi.dll of a private Wine prefix. */
 #ifndef HARNESS_H
 #define HARNESS_H
 
@@ -12,6 +17,7 @@
 #include <string.h>
 
 #include "fake_dxgi.h"
+#include "dxgi_seam.h"
 
 static int harness_passed, harness_failed;
 static const char *harness_row; /* label of the table row being checked */
@@ -25,7 +31,13 @@ static inline void harness_report(int line, int cond, const char *format, ...)
     ++harness_failed;
     va_list args;
     va_start(args, format);
-    printf("%s:%d: %s%s%s", __BASE_FILE__, line, harness_row ? "[" : "", harness_row ? harness_row : "",
+    /* The line is in the program's own source, named after the program. */
+    char program[MAX_PATH];
+    DWORD len = GetModuleFileNameA(NULL, program, MAX_PATH);
+    const char *base = program + len;
+    while (base > program && base[-1] != '\\')
+        --base;
+    printf("%.*s.c:%d: %s%s%s", (int)strcspn(base, "."), base, line, harness_row ? "[" : "", harness_row ? harness_row : "",
            harness_row ? "] " : "");
     vprintf(format, args);
     printf("\n");
@@ -64,6 +76,13 @@ static inline void harness_fatal(const char *what)
     exit(2);
 }
 
+/* Wine answers to its own name in ntdll; Windows doesn't. */
+static inline int harness_under_wine(void)
+{
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != NULL;
+}
+
 /* ---- The library under test, loaded the way hosts load it ------------- */
 
 struct gpuinfo_api {
@@ -94,8 +113,22 @@ static inline FARPROC harness_proc(HMODULE module, const char *name)
     return proc;
 }
 
-/* GetProcAddress's result, cast to the type of the pointer it is stored in. */
-#define LOAD_PROC(dst, module, name) ((dst) = (__typeof__(dst))(void (*)(void))harness_proc((module), (name)))
+/* GetProcAddress's result, stored in a function pointer of the right type. */
+#define LOAD_PROC(dst, module, name) harness_store_proc(&(dst), sizeof(dst), harness_proc((module), (name)))
+static inline void harness_store_proc(void *dst, size_t size, FARPROC proc)
+{
+    if (size != sizeof proc)
+        harness_fatal("function pointer size");
+    memcpy(dst, &proc, size);
+}
+
+/* -1: the library finds dxgi.dll in the system directory, as it does for
+ * hosts; otherwise the seam's mode, installed by every load_gpuinfo. */
+static int harness_seam = -1;
+static inline void harness_use_seam(enum dxgi_seam_mode mode)
+{
+    harness_seam = (int)mode;
+}
 
 static inline void load_gpuinfo(struct gpuinfo_api *api)
 {
@@ -110,9 +143,12 @@ static inline void load_gpuinfo(struct gpuinfo_api *api)
     LOAD_PROC(api->get_json, api->module, "gpuinfo_get_json");
     LOAD_PROC(api->adapter_count, api->module, "gpuinfo_adapter_count");
     LOAD_PROC(api->vram_mb, api->module, "gpuinfo_vram_mb");
+    if (harness_seam >= 0 && !dxgi_seam_install(api->module, (enum dxgi_seam_mode)harness_seam))
+        harness_fatal("install the dxgi.dll seam in " GPUINFO_DLL);
 }
 
 /* ---- The test double, the very module the library loads --------------- */
+/* Beside this program when the seam hands it out, else system32\dxgi.dll. */
 
 struct fake_api {
     fake_dxgi_set_scenario_fn set_scenario;
@@ -123,13 +159,17 @@ struct fake_api {
 static inline void load_fake(struct fake_api *fake)
 {
     char path[MAX_PATH];
-    UINT len = GetSystemDirectoryA(path, MAX_PATH - 16);
-    if (len == 0)
-        harness_fatal("GetSystemDirectory");
-    strcat(path, "\\dxgi.dll");
+    if (harness_seam >= 0) {
+        dxgi_seam_double_path(DXGI_SEAM_DOUBLE_FILE, path);
+    } else {
+        UINT len = GetSystemDirectoryA(path, MAX_PATH - 16);
+        if (len == 0)
+            harness_fatal("GetSystemDirectory");
+        strcat(path, "\\dxgi.dll");
+    }
     HMODULE module = LoadLibraryA(path);
     if (!module)
-        harness_fatal("LoadLibrary system dxgi.dll");
+        harness_fatal("LoadLibrary of the dxgi.dll test double");
     LOAD_PROC(fake->set_scenario, module, "fake_dxgi_set_scenario");
     LOAD_PROC(fake->get_stats, module, "fake_dxgi_get_stats");
     LOAD_PROC(fake->preset, module, "fake_dxgi_preset");

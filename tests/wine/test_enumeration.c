@@ -282,11 +282,32 @@ static void test_reload_starts_empty(void)
     check_str(lib.version(), "1.0.0");
 }
 
+/* The seam sees exactly what the library asks the loader for: dxgi.dll by its
+ * full path in the system directory, searched for nowhere else. */
+static void test_asks_for_system_dxgi(void)
+{
+    char want[MAX_PATH];
+    UINT len = GetSystemDirectoryA(want, MAX_PATH - 16);
+    ok(len > 0, "GetSystemDirectory");
+    strcat(want, "\\dxgi.dll");
+    memset(&scenario, 0, sizeof scenario);
+    fake.set_scenario(&scenario);
+    check_int(lib.adapter_count(), 0);
+
+    struct dxgi_seam_stats seen;
+    dxgi_seam_get_stats(&seen);
+    ok(seen.dxgi_requests > 0, "the library never asked for dxgi.dll");
+    ok(!_stricmp(seen.last_path, want), "asked for %s, not %s", seen.last_path, want);
+    check_int(seen.last_flags, LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 int main(void)
 {
+    harness_use_seam(DXGI_SEAM_DOUBLE);
     load_fake(&fake);
     load_gpuinfo(&lib);
     test_fresh_library();
+    test_asks_for_system_dxgi();
     test_enumeration_table();
     test_factory_failures();
     test_last_error_life_cycle();

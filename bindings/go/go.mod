@@ -1,0 +1,3 @@
+module quillmar/gpuinfo
+
+go 1.19

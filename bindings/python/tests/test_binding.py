@@ -1,0 +1,264 @@
+"""The binding's real code in Debian's python3 against the library's own
+source built as a Linux shared library on the native tests' in-memory Windows
+(tests/native/binding_library.cpp). Which scenario the library sees is picked
+through its control call; what each must give is bindings/testdata/cases.json.
+
+Environment: GPUINFO_STAND_IN (the shared library), GPUINFO_CASES (the
+table), PYTHONPATH holding bindings/python/src.
+"""
+import ctypes
+import dataclasses
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import quillmar_gpuinfo as gpu
+from quillmar_gpuinfo import _table
+
+STAND_IN = os.environ["GPUINFO_STAND_IN"]
+with open(os.environ["GPUINFO_CASES"], encoding="utf-8") as f:
+    CASES = {case["name"]: case for case in json.load(f)["cases"]}
+# Wine's own DXGI is only reached under Wine.
+REACHABLE = [c for c in CASES.values() if "adapters" in c]
+UNREACHABLE = [c for c in CASES.values() if "reason" in c]
+INT32_MIN, INT32_MAX = -2**31, 2**31 - 1
+PACKAGE_DIR = os.path.dirname(gpu.__file__)
+CHILD_TIMEOUT_S = 60
+
+_control = ctypes.CDLL(STAND_IN)
+_control.gpuinfo_stand_in_scenario.argtypes = [ctypes.c_char_p]
+_control.gpuinfo_stand_in_scenario.restype = ctypes.c_int
+
+
+def use(name):
+    if _control.gpuinfo_stand_in_scenario(name.encode()) != 1:
+        raise AssertionError(f"the stand-in has no scenario {name!r}")
+
+
+def expected_adapters(case):
+    return [gpu.Adapter(**a) for a in case["adapters"]]
+
+
+def setUpModule():
+    gpu.load(STAND_IN)
+
+
+class Reachable(unittest.TestCase):
+    def test_adapters_are_the_report(self):
+        for case in REACHABLE:
+            with self.subTest(case["name"]):
+                use(case["name"])
+                got = gpu.adapters()
+                self.assertEqual(got, expected_adapters(case))
+                self.assertTrue(all(type(a) is gpu.Adapter for a in got))
+                self.assertEqual(gpu.last_error(), "")
+
+    def test_adapter_count_leaves_out_software_adapters(self):
+        for case in REACHABLE:
+            with self.subTest(case["name"]):
+                use(case["name"])
+                self.assertEqual(gpu.adapter_count(), sum(a["software"] == 0 for a in case["adapters"]))
+
+    def test_vram_mb_agrees_with_the_report_and_is_minus_one_around_it(self):
+        for case in REACHABLE:
+            with self.subTest(case["name"]):
+                use(case["name"])
+                adapters = case["adapters"]
+                for a in adapters:
+                    # The library saturates what an int can't hold.
+                    self.assertEqual(gpu.vram_mb(a["index"]), min(a["dedicated_vram_mb"], INT32_MAX))
+                for index in (len(adapters), -1, INT32_MAX, INT32_MIN):
+                    self.assertEqual(gpu.vram_mb(index), -1, f"index {index}")
+
+    def test_names_arrive_intact(self):
+        use("beyond_bmp")
+        name = gpu.adapters()[0].name
+        # One code point each, not a pair of surrogates or replacement marks.
+        self.assertEqual([hex(ord(c)) for c in name if ord(c) > 0x7F], ["0x1f600", "0x20bb7"])
+        use("mixed")
+        self.assertEqual(gpu.adapters()[0].name.encode("utf-8"),
+                         b"Radeon Pr\xc3\xa9cision \xe2\x82\xac \xe6\xbc\xa2\xe5\xad\x97")
+
+    def test_results_are_copies_the_next_call_does_not_rewrite(self):
+        use("example")
+        report, adapters = gpu.report(), gpu.adapters()
+        use("mixed")
+        self.assertNotEqual(gpu.report(), report)
+        self.assertEqual(gpu.parse_report(report), adapters)
+        self.assertEqual(adapters, expected_adapters(CASES["example"]))
+
+    def test_adapters_are_frozen(self):
+        use("example")
+        adapter = gpu.adapters()[0]
+        with self.assertRaises(dataclasses.FrozenInstanceError):
+            adapter.name = "changed"
+
+    def test_version(self):
+        self.assertEqual(gpu.version(), gpu.__version__)
+
+
+class Unreachable(unittest.TestCase):
+    def test_failures_raise_the_reason(self):
+        for case in UNREACHABLE:
+            reason = case["reason"]
+            with self.subTest(case["name"]):
+                use(case["name"])
+                for call in (gpu.adapters, gpu.adapter_count, gpu.report):
+                    with self.assertRaises(gpu.GpuInfoError) as raised:
+                        call()
+                    self.assertEqual(raised.exception.reason, reason)
+                    self.assertEqual(str(raised.exception), reason)
+                    self.assertEqual(gpu.last_error(), reason)
+                for index in (0, 1, -1):
+                    self.assertEqual(gpu.vram_mb(index), -1)
+                self.assertEqual(gpu.version(), gpu.__version__)
+
+    def test_last_error_follows_the_library_once_dxgi_is_back(self):
+        use("create_fails")
+        self.assertRaises(gpu.GpuInfoError, gpu.adapters)
+        use("example")
+        # Counting leaves the earlier failure text; the report empties it.
+        self.assertEqual(gpu.adapter_count(), 1)
+        self.assertEqual(gpu.last_error(), "CreateDXGIFactory failed")
+        self.assertEqual(len(gpu.adapters()), 2)
+        self.assertEqual(gpu.last_error(), "")
+
+
+class Arguments(unittest.TestCase):
+    BAD_INDEXES = [
+        ("fraction", 1.5, TypeError),
+        ("numeric text", "0", TypeError),
+        ("None", None, TypeError),
+        ("bool", True, TypeError),
+        ("2**32, would wrap to 0", 2**32, OverflowError),
+        ("2**31", 2**31, OverflowError),
+        ("-(2**31) - 1", -2**31 - 1, OverflowError),
+    ]
+
+    def test_vram_mb_rejects_what_is_not_an_int32(self):
+        use("example")
+        for label, value, error in self.BAD_INDEXES:
+            with self.subTest(label):
+                self.assertRaises(error, gpu.vram_mb, value)
+
+
+def loaded_library_path(fragment):
+    with open("/proc/self/maps") as maps:
+        for line in maps:
+            path = line.split()[-1]
+            if fragment in os.path.basename(path):
+                return path
+    raise AssertionError(f"no {fragment} loaded")
+
+
+class Loading(unittest.TestCase):
+    def tearDown(self):
+        gpu.load(STAND_IN)
+
+    def test_explicit_path(self):
+        self.assertEqual(gpu.load(STAND_IN), os.path.abspath(STAND_IN))
+        self.assertEqual(gpu.version(), gpu.__version__)
+
+    def test_failed_load_keeps_the_loaded_library(self):
+        use("example")
+        with tempfile.TemporaryDirectory() as empty:
+            self.assertRaises(OSError, gpu.load, os.path.join(empty, gpu.LIBRARY_NAME))
+        # A library without the calls, such as the C library.
+        with self.assertRaisesRegex(OSError, "lacks the export gpuinfo_version"):
+            gpu.load(loaded_library_path("libc.so"))
+        self.assertEqual(len(gpu.adapters()), 2)
+
+    def test_rejects_what_is_not_a_path(self):
+        for bad in (42, "", b""):
+            with self.subTest(repr(bad)):
+                self.assertRaises(TypeError, gpu.load, bad)
+
+
+class InstalledPackage(unittest.TestCase):
+    """The package laid out as installed, the library beside __init__.py and
+    found there without load(), run in child processes."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.root = tempfile.mkdtemp()
+        cls.package = os.path.join(cls.root, "with", "quillmar_gpuinfo")
+        shutil.copytree(PACKAGE_DIR, cls.package, ignore=shutil.ignore_patterns("__pycache__"))
+        shutil.copy(STAND_IN, os.path.join(cls.package, gpu.LIBRARY_NAME))
+        cls.bare = os.path.join(cls.root, "without", "quillmar_gpuinfo")
+        shutil.copytree(PACKAGE_DIR, cls.bare, ignore=shutil.ignore_patterns("__pycache__"))
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.root)
+
+    def run_child(self, args, scenario="example", package=None):
+        env = dict(os.environ, PYTHONPATH=os.path.dirname(package or self.package), FAKE_DXGI_SCENARIO=scenario,
+                   PYTHONDONTWRITEBYTECODE="1")
+        return subprocess.run([sys.executable, *args], env=env, capture_output=True, timeout=CHILD_TIMEOUT_S)
+
+    def test_found_beside_the_package(self):
+        code = ("import quillmar_gpuinfo as g; print(g.default_path()); "
+                "print(g.version(), g.adapter_count(), g.adapters()[0].name)")
+        run = self.run_child(["-c", code])
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(run.stdout.decode().splitlines(),
+                         [os.path.join(self.package, gpu.LIBRARY_NAME), "1.0.0 1 Example V7 Graphics"])
+
+    def test_command_line(self):
+        for case in REACHABLE:
+            with self.subTest(f"table, {case['name']}"):
+                run = self.run_child(["-m", "quillmar_gpuinfo"], case["name"])
+                self.assertEqual((run.returncode, run.stderr), (0, b""))
+                self.assertEqual(run.stdout, _table.render(expected_adapters(case)).encode("utf-8"))
+        with self.subTest("--json gives the report and a newline"):
+            run = self.run_child(["-m", "quillmar_gpuinfo", "--json"], "mixed")
+            self.assertEqual(run.returncode, 0)
+            self.assertEqual(run.stdout[-1:], b"\n")
+            self.assertEqual(gpu.parse_report(run.stdout), expected_adapters(CASES["mixed"]))
+        with self.subTest("--version"):
+            run = self.run_child(["-m", "quillmar_gpuinfo", "--version"])
+            self.assertEqual(run.stdout, b"quillmar_gpuinfo 1.0.0 (library 1.0.0)\n")
+        for case in UNREACHABLE:
+            with self.subTest(f"exit 1, {case['name']}"):
+                run = self.run_child(["-m", "quillmar_gpuinfo"], case["name"])
+                self.assertEqual((run.returncode, run.stdout), (1, b""))
+                self.assertEqual(run.stderr, f"quillmar_gpuinfo: {case['reason']}\n".encode())
+        for args in (["--frobnicate"], ["adapters"], ["--json", "--version"]):
+            with self.subTest(f"exit 2, {args}"):
+                run = self.run_child(["-m", "quillmar_gpuinfo", *args])
+                self.assertEqual((run.returncode, run.stdout), (2, b""))
+                self.assertIn(b"--help", run.stderr)
+        with self.subTest("exit 3 without the library, --help still answers"):
+            run = self.run_child(["-m", "quillmar_gpuinfo"], package=self.bare)
+            self.assertEqual((run.returncode, run.stdout), (3, b""))
+            self.assertIn(b"quillmar_gpuinfo: cannot load " + gpu.LIBRARY_NAME.encode(), run.stderr)
+            run = self.run_child(["-m", "quillmar_gpuinfo", "--help"], package=self.bare)
+            self.assertEqual(run.returncode, 0)
+            self.assertTrue(run.stdout.startswith(b"Usage: python -m quillmar_gpuinfo"))
+
+
+class Table(unittest.TestCase):
+    """The cells gpuinfo.exe writes; whole tables are compared with
+    gpuinfo.exe's own under Wine (bindings/python/tests/check_table.py)."""
+
+    def test_sizes(self):
+        for mib, text in [(0, "0 MiB"), (1023, "1023 MiB"), (1024, "1.0 GiB"), (16368, "16.0 GiB"),
+                          (4044, "3.9 GiB"), (1048524, "1023.9 GiB"), (1048525, "1.0 TiB"),
+                          ((2**64 - 1) >> 20, "16.0 EiB")]:
+            with self.subTest(mib):
+                self.assertEqual(_table.format_size(mib), text)
+
+    def test_names_are_cut_in_columns(self):
+        self.assertEqual(_table.fit_text("\U0001F600" * 20), "\U0001F600" * 20)
+        self.assertEqual(_table.fit_text("\U0001F600" * 21), "\U0001F600" * 19 + "\u2026")
+        self.assertEqual(_table.fit_text("e\u0301" * 40), "e\u0301" * 40)
+        self.assertEqual(_table.fit_text("a" * 38 + "e\u0301xy"), "a" * 38 + "e\u0301\u2026")
+        self.assertEqual(_table.fit_text("a" * 38 + " b c"), "a" * 38 + "\u2026")
+
+
+if __name__ == "__main__":
+    unittest.main()
