@@ -1,6 +1,6 @@
 # gpuinfo.exe under Wine, its output written to files and checked from the
 # host by check_tool.py, one test per group of cases and per dxgi.dll.
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
+find_package(Python3 COMPONENTS Interpreter)
 
 # A stand-in for the library that returns report.json from its own folder:
 # the reader cases feed the tool reports the library would never write.
@@ -9,7 +9,7 @@ set_target_properties(report_double PROPERTIES PREFIX "")
 target_link_libraries(report_double PRIVATE strict_warnings)
 
 set(check_tool ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/check_tool.py)
-set(tool_args --wine ${CMAKE_CROSSCOMPILING_EMULATOR} --exe $<TARGET_FILE:gpuinfo_tool>
+set(tool_args "--wine=${CMAKE_CROSSCOMPILING_EMULATOR}" --exe $<TARGET_FILE:gpuinfo_tool>
               --version ${PROJECT_VERSION} --stand-in $<TARGET_FILE:fake_dxgi>
               --library $<TARGET_FILE:gpuinfo> --report-double $<TARGET_FILE:report_double>)
 
