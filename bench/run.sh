@@ -1,6 +1,7 @@
 #!/bin/sh
 # Runs the Windows benchmark under Wine against both back ends (Wine's own
-# DXGI, then the test double with sixteen maximal adapters) and the soak run.
+# DXGI, then the test double with sixteen maximal adapters) and the soak run
+# (tests/soak, also a CTest test).
 # Builds what is missing first. Figures land in build/mingw/bench/*.txt and
 # are printed; BENCHMARKS.md says what they mean.
 #

@@ -5,6 +5,15 @@
 # inputs give the same bytes: one file order, one time stamp
 # (SOURCE_DATE_EPOCH or EPOCH), fixed permissions, no extra zip fields and no
 # directory entries.
+#
+# cmake -DEPOCH_FILE=<file> -P MakeBundle.cmake
+# Writes SOURCE_DATE_EPOCH as this build sees it into EPOCH_FILE, touching the
+# file only when it changes: the zip depends on it, so a new value makes a
+# new zip although Ninja does not watch the environment.
+if(DEFINED EPOCH_FILE)
+  file(CONFIGURE OUTPUT ${EPOCH_FILE} CONTENT "$ENV{SOURCE_DATE_EPOCH}\n")
+  return()
+endif()
 foreach(var BUILD_DIR CONFIG STAGE ZIP_FILE ZIP TOUCH EPOCH)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "MakeBundle.cmake: ${var} is required")

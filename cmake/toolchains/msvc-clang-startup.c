@@ -1,7 +1,8 @@
 /* The start-up code the MSVC C runtime would give a program or DLL, for
  * clang-cl and lld-link against MinGW-w64's msvcrt.dll import library on a
  * machine without Visual Studio's libraries. The toolchain file compiles this
- * three times, one piece each (STARTUP_PROGRAM, STARTUP_DLL, STARTUP_COMMON),
+ * once for each piece (STARTUP_PROGRAM, STARTUP_WPROGRAM, STARTUP_DLL,
+ * STARTUP_COMMON),
  * into msvcstartup.lib: the linker takes a piece only where it is asked for,
  * so a DLL with its own entry point gets none of it. */
 typedef struct {
@@ -12,10 +13,13 @@ typedef void *module_handle;
 
 __declspec(dllimport) int __cdecl __getmainargs(int *argc, char ***argv, char ***env, int glob,
                                                  startup_info *info);
+__declspec(dllimport) int __cdecl __wgetmainargs(int *argc, unsigned short ***argv, unsigned short ***env,
+                                                  int glob, startup_info *info);
 __declspec(dllimport) void __cdecl exit(int code);
 __declspec(dllimport) onexit_fn __cdecl _onexit(onexit_fn function);
 
 int main(int argc, char **argv);
+int wmain(int argc, unsigned short **argv);
 int __stdcall DllMain(module_handle module, unsigned long reason, void *reserved);
 
 #if defined(STARTUP_PROGRAM)
@@ -27,6 +31,17 @@ void mainCRTStartup(void)
     startup_info info = {0};
     __getmainargs(&argc, &argv, &env, 0, &info);
     exit(main(argc, argv));
+}
+
+#elif defined(STARTUP_WPROGRAM)
+void wmainCRTStartup(void);
+void wmainCRTStartup(void)
+{
+    int argc = 0;
+    unsigned short **argv = 0, **env = 0;
+    startup_info info = {0};
+    __wgetmainargs(&argc, &argv, &env, 0, &info);
+    exit(wmain(argc, argv));
 }
 
 #elif defined(STARTUP_DLL)

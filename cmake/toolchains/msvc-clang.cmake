@@ -34,7 +34,8 @@ set(CMAKE_CXX_FLAGS_INIT "${msvc_clang_flags}")
 set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 
 set(msvc_clang_sdk ${CMAKE_BINARY_DIR}/msvc-clang-sdk)
-if(NOT CMAKE_IN_TRY_COMPILE AND NOT EXISTS ${msvc_clang_sdk}/msvcstartup.lib)
+if(NOT CMAKE_IN_TRY_COMPILE AND (NOT EXISTS ${msvc_clang_sdk}/msvcstartup.lib OR
+   ${CMAKE_CURRENT_LIST_DIR}/msvc-clang-startup.c IS_NEWER_THAN ${msvc_clang_sdk}/msvcstartup.lib))
   file(MAKE_DIRECTORY ${msvc_clang_sdk})
   file(GLOB mingw_libs ${MINGW_ROOT}/lib/lib*.a)
   foreach(lib IN LISTS mingw_libs)
@@ -44,7 +45,7 @@ if(NOT CMAKE_IN_TRY_COMPILE AND NOT EXISTS ${msvc_clang_sdk}/msvcstartup.lib)
     endif()
   endforeach()
   set(startup_objects "")
-  foreach(piece PROGRAM DLL COMMON)
+  foreach(piece PROGRAM WPROGRAM DLL COMMON)
     set(object ${msvc_clang_sdk}/startup-${piece}.obj)
     execute_process(
       COMMAND ${CMAKE_C_COMPILER} --target=x86_64-pc-windows-msvc /nologo /c /O2 /GS- /Zl /DSTARTUP_${piece}

@@ -10,8 +10,10 @@ find_program(BUNDLE_LLD_LINK NAMES lld-link-14 lld-link)
 set(check_bundle ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/bundle/check_bundle.py)
 set(bundle_args --zip ${BUNDLE_ZIP_FILE} --source ${PROJECT_SOURCE_DIR} --cmake ${CMAKE_COMMAND})
 
+# The zip's time stamp: SOURCE_DATE_EPOCH when set, as MakeBundle.cmake reads
+# it, else the default packaging/CMakeLists.txt gives it.
 add_test(NAME bundle_contents COMMAND ${check_bundle} contents ${bundle_args}
-  --dll $<TARGET_FILE:gpuinfo> --exe $<TARGET_FILE:gpuinfo_tool>)
+  --dll $<TARGET_FILE:gpuinfo> --exe $<TARGET_FILE:gpuinfo_tool> --default-epoch ${BUNDLE_EPOCH})
 if(BUNDLE_LLVM_NM AND BUNDLE_LLVM_READOBJ AND BUNDLE_LLVM_OBJDUMP)
   add_test(NAME bundle_import_libs COMMAND ${check_bundle} import_libs ${bundle_args}
     --llvm-nm ${BUNDLE_LLVM_NM} --llvm-readobj ${BUNDLE_LLVM_READOBJ} --llvm-objdump ${BUNDLE_LLVM_OBJDUMP})

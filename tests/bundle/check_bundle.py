@@ -37,7 +37,6 @@ BUNDLE_FILES = sorted([
     f"lib/{NAME}.def", f"lib/{NAME}.dll.a", f"lib/{NAME}.lib",
     f"lib/cmake/{NAME}/{NAME}-config.cmake", f"lib/cmake/{NAME}/{NAME}-config-version.cmake",
 ])
-BUNDLE_EPOCH = 1767225600  # 2026-01-01 00:00:00 UTC, as packaging/CMakeLists.txt sets it
 # The example preset's report, from the C header every test reads: the one
 # string literal on its #define line (its escapes \" and \\ are JSON's too).
 with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "reports.h"),
@@ -83,6 +82,20 @@ def library_calls(source):
         return sorted(re.findall(r"^GPUINFO_API [^;]*?\b(gpuinfo_\w+)\(", header.read(), re.M))
 
 
+def bundle_epoch(default):
+    """The time stamp of every file in the zip, found as MakeBundle.cmake
+    finds it: SOURCE_DATE_EPOCH when it is all digits, else the default."""
+    value = os.environ.get("SOURCE_DATE_EPOCH", "")
+    return int(value) if re.fullmatch(r"[0-9]+", value) else default
+
+
+def zip_date_time(epoch):
+    """A zip entry's date and time: UTC (zip runs with TZ=UTC) to the even
+    second, odd seconds rounded up as zip rounds them."""
+    moment = datetime.datetime.fromtimestamp(epoch + epoch % 2, datetime.timezone.utc)
+    return moment.timetuple()[:6]
+
+
 def pe_time_stamp(path):
     with open(path, "rb") as image:
         data = image.read()
@@ -102,7 +115,7 @@ def group_contents(ctx, tmp):
         names = [e.filename for e in entries]
         check(names == BUNDLE_FILES, label, f"entries {names}, expected {BUNDLE_FILES} in this order")
         check(archive.testzip() is None, label, "a member fails its CRC")
-        stamp = datetime.datetime.fromtimestamp(BUNDLE_EPOCH, datetime.timezone.utc).timetuple()[:6]
+        stamp = zip_date_time(bundle_epoch(ctx.default_epoch))
         for e in entries:
             check(e.date_time == stamp, label, f"{e.filename} dated {e.date_time}, expected {stamp}")
             check(e.extra == b"", label, f"{e.filename} carries extra fields {e.extra!r}")
@@ -294,6 +307,7 @@ def main():
     for option in ["dll", "exe", "cmake", "wine", "objdump", "llvm-nm", "llvm-readobj", "llvm-objdump", "clang",
                    "lld-link", "dlltool", "second-build", "build-type", "toolchain"]:
         parser.add_argument("--" + option)
+    parser.add_argument("--default-epoch", type=int, help="the zip's time stamp without SOURCE_DATE_EPOCH")
     ctx = parser.parse_args()
     with tempfile.TemporaryDirectory() as tmp:
         GROUPS[ctx.group](ctx, tmp)

@@ -19,6 +19,23 @@ static inline void fake_set_description(struct fake_adapter *a, const char *asci
     a->description[i] = 0;
 }
 
+/* A UTF-16 literal of WCHARs: wchar_t on Windows, char16_t on the native
+ * stand-in. */
+#ifdef _WIN32
+#define FAKE_WIDE(text) L##text
+#else
+#define FAKE_WIDE(text) u##text
+#endif
+
+/* A description from UTF-16 text, cut to leave room for its NUL. */
+static inline void fake_set_wide_description(struct fake_adapter *a, const WCHAR *text)
+{
+    size_t i = 0;
+    for (; text[i] && i + 1 < FAKE_DXGI_DESCRIPTION_UNITS; ++i)
+        a->description[i] = text[i];
+    a->description[i] = 0;
+}
+
 /* A driver version from its four words, most significant first. */
 static inline LONGLONG fake_version_words(unsigned a, unsigned b, unsigned c, unsigned d)
 {
@@ -99,6 +116,23 @@ static inline void fake_preset_beyond_bmp(struct fake_scenario *s)
     fake_with_version(a, fake_version_words(32, 0, 15, 6094));
 }
 
+/* Names a console draws in other widths than one column per code point:
+ * twenty CJK characters fill a 40-column name exactly, twenty-five overflow
+ * it with fewer than 40 code points, combining accents make a name longer
+ * in code points than it is wide, and one falls right where a cut goes. */
+static inline void fake_preset_wide_names(struct fake_scenario *s)
+{
+    static const WCHAR *const names[] = {
+        FAKE_WIDE("高性能图形处理器示例型号专业工作站用显卡"),
+        FAKE_WIDE("グラフィックス処理装置サンプル高性能計算加速カード"),
+        FAKE_WIDE("Carte graphique ge\u0301ne\u0301rique e\u0301le\u0301mentaire"),
+        FAKE_WIDE("Carte graphique de de\u0301monstration : mode\u0300le tre\u0300s long"),
+    };
+    for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i)
+        fake_set_wide_description(
+            fake_add_adapter(s, "", FAKE_VENDOR_AMD, 0x73BF, 17163091968ULL, 34317172736ULL), names[i]);
+}
+
 /* Fills *out with the named preset; returns 0 for an unknown name. */
 static inline int fake_preset(const char *name, struct fake_scenario *out)
 {
@@ -113,6 +147,8 @@ static inline int fake_preset(const char *name, struct fake_scenario *out)
         return fake_preset_mixed(out), 1;
     if (!strcmp(name, "beyond_bmp"))
         return fake_preset_beyond_bmp(out), 1;
+    if (!strcmp(name, "wide_names"))
+        return fake_preset_wide_names(out), 1;
     if (!strcmp(name, "create_fails")) {
         out->create_hr = E_FAIL;
         return 1;

@@ -1,13 +1,21 @@
 # gpuinfo.exe under Wine, its output written to files and checked from the
 # host by check_tool.py, one test per group of cases and per dxgi.dll.
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
-set(check_tool ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/tool/check_tool.py)
-set(tool_args --wine ${CMAKE_CROSSCOMPILING_EMULATOR} --exe $<TARGET_FILE:gpuinfo_tool>
-              --version ${PROJECT_VERSION} --stand-in $<TARGET_FILE:fake_dxgi>)
+find_package(Python3 COMPONENTS Interpreter)
 
-foreach(group table json usage console unusable failure)
-  gpuinfo_wine_test(tool_${group} DXGI fake COMMAND ${check_tool} ${group} ${tool_args})
+# A stand-in for the library that returns report.json from its own folder:
+# the reader cases feed the tool reports the library would never write.
+add_library(report_double SHARED ${CMAKE_CURRENT_LIST_DIR}/report_double.c ${CMAKE_CURRENT_LIST_DIR}/report_double.def)
+set_target_properties(report_double PROPERTIES PREFIX "")
+target_link_libraries(report_double PRIVATE strict_warnings)
+
+set(check_tool ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/check_tool.py)
+set(tool_args "--wine=${CMAKE_CROSSCOMPILING_EMULATOR}" --exe $<TARGET_FILE:gpuinfo_tool>
+              --version ${PROJECT_VERSION} --stand-in $<TARGET_FILE:fake_dxgi>
+              --library $<TARGET_FILE:gpuinfo> --report-double $<TARGET_FILE:report_double>)
+
+foreach(group table json usage console unusable failure folders reader)
+  gpuinfo_wine_test(tool_${group} DXGI fake LABELS tool COMMAND ${check_tool} ${group} ${tool_args})
 endforeach()
-gpuinfo_wine_test(tool_dxgi_missing DXGI missing COMMAND ${check_tool} missing ${tool_args})
-gpuinfo_wine_test(tool_dxgi_no_entry DXGI no_entry COMMAND ${check_tool} no_entry ${tool_args})
-gpuinfo_wine_test(tool_dxgi_wine DXGI wine COMMAND ${check_tool} wine ${tool_args})
+foreach(dxgi missing no_entry wine)
+  gpuinfo_wine_test(tool_dxgi_${dxgi} DXGI ${dxgi} LABELS tool COMMAND ${check_tool} ${dxgi} ${tool_args})
+endforeach()

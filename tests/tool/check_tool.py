@@ -2,20 +2,20 @@
 """Runs gpuinfo.exe under Wine with its output going to files and checks what
 it wrote, its exit code and its messages.
 
-usage: check_tool.py <group> --wine W --exe gpuinfo.exe --version V [--stand-in DLL]
+usage: check_tool.py <group> --wine W --exe gpuinfo.exe --version V
+                     [--stand-in DLL] [--library DLL] [--report-double DLL]
 
 The Wine prefix, WINEDEBUG and WINEDLLOVERRIDES come from the environment
 (gpuinfo_wine_test); each case may add a FAKE_DXGI_SCENARIO for the test
 double. Groups: table, json, usage, console (a terminal as the console),
-unusable (loader failures), failure
-(create_fails with the test double), missing, no_entry (unreachable DXGI),
-wine (Wine's own DXGI).
+unusable (loader failures), folders (gpuinfo.exe in folders named outside
+any ANSI code page), reader (reports the library would never write, through
+the report double), failure (create_fails with the test double), missing,
+no_entry (unreachable DXGI), wine (Wine's own DXGI).
 """
 import argparse
-import fcntl
 import json
 import os
-import pty
 import re
 import select
 import shutil
@@ -23,13 +23,21 @@ import subprocess
 import sys
 import struct
 import tempfile
-import termios
 import time
+import unicodedata
 
 RUN_TIMEOUT_SECONDS = 120
 TERMINAL_COLUMNS = 250  # wide enough that the console never wraps a row
-NAME_COLUMN_MAX = 40  # code points, ellipsis included
+NAME_COLUMN_MAX = 40  # console columns, ellipsis included
 ELLIPSIS = "\u2026"
+# Wine takes file names and arguments from the host as UTF-8 by the locale,
+# and its ANSI code page is then 1252.
+UTF8_LOCALE = {"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"}
+# Cyrillic, simplified Chinese, Hangul and a character beyond U+FFFF: no
+# ANSI code page holds them all.
+NON_ANSI_FOLDER = "Видеокарта 显卡 그래픽 𝔾"
+EXIT_CODES = {0: "success", 1: "DXGI failed", 2: "wrong command line", 3: "library unusable",
+              4: "report unreadable"}
 
 # The example preset's report, from the C header every test reads: the one
 # string literal on its #define line (its escapes \" and \\ are JSON's too).
@@ -46,9 +54,17 @@ LONG_NVIDIA = ("NVIDIA Example Ultra Long Adapter Name With Many Words That Keep
                "Past Any Sensible Column Width Of A Table")
 
 
+def columns(text):
+    """Console columns: East Asian Wide and Fullwidth characters take two,
+    combining marks none."""
+    return sum(0 if unicodedata.category(c) in ("Mn", "Me")
+               else 2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in text)
+
+
 def truncated(name):
-    """What a name longer than the column looks like: cut, trailing spaces
-    dropped, one ellipsis."""
+    """What an ASCII name longer than the column looks like: cut, trailing
+    spaces dropped, one ellipsis."""
+    assert name.isascii()
     return name[:NAME_COLUMN_MAX - 1].rstrip(" ") + ELLIPSIS
 
 
@@ -64,6 +80,15 @@ MIXED_ROWS = [
     ["2", "Intel Example Graphics", "Intel", "8086:9A49", "128 MiB", "16.0 GiB", "-", "no"],
     ["3", "Software Rasterizer", "Microsoft", "1414:008C", "0 MiB", "3.9 GiB", "-", "yes"],
 ]
+# The wide_names preset: 20 CJK characters fill the column exactly; 25 are
+# cut after 19 (38 columns and the ellipsis); accents add code points, not
+# columns; the last one keeps the accent of the character the cut follows.
+WIDE_NAMES = ["高性能图形处理器示例型号专业工作站用显卡",
+              "グラフィックス処理装置サンプル高性能計" + ELLIPSIS,
+              "Carte graphique ge\u0301ne\u0301rique e\u0301le\u0301mentaire",
+              "Carte graphique de de\u0301monstration : mode\u0300" + ELLIPSIS]
+WIDE_NAMES_ROWS = [[str(i), name, "AMD", "1002:73BF", "16.0 GiB", "32.0 GiB", "-", "no"]
+                   for i, name in enumerate(WIDE_NAMES)]
 # 'A' and 126 quotation marks reach the report as 'A' and 95 escaped marks.
 MAX16_ROWS = [[str(i), truncated("A" + '"' * 95), "Unknown", "FFFFFFFF:FFFFFFFF", "16.0 EiB", "16.0 EiB",
                "65535.65535.65535.65535", "no"] for i in range(16)]
@@ -85,14 +110,14 @@ class Run:
         self.code, self.out, self.err = code, out, err
 
 
-def run(ctx, label, args, scenario=None, exe=None):
-    env = dict(os.environ)
+def run(ctx, label, args, scenario=None, exe=None, env=None, cwd=None):
+    env = dict(os.environ, **(env or {}))
     if scenario:
         env["FAKE_DXGI_SCENARIO"] = scenario
     with tempfile.TemporaryDirectory() as tmp:
         out_path, err_path = os.path.join(tmp, "out"), os.path.join(tmp, "err")
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
-            code = subprocess.run([ctx.wine, exe or ctx.exe, *args], stdout=out, stderr=err, env=env,
+            code = subprocess.run([*ctx.emulator, exe or ctx.exe, *args], stdout=out, stderr=err, env=env, cwd=cwd,
                                   timeout=RUN_TIMEOUT_SECONDS).returncode
         with open(out_path, "rb") as out, open(err_path, "rb") as err:
             result = Run(code, out.read(), err.read())
@@ -104,10 +129,16 @@ def run(ctx, label, args, scenario=None, exe=None):
 def run_in_terminal(ctx, label, args, scenario):
     """gpuinfo.exe with a terminal as its console: what the terminal was sent,
     cursor and erase sequences and carriage returns taken out."""
+    # A terminal as the console exists only on POSIX hosts (Wine's console
+    # draws into it); on Windows this group is not run (it needs the double
+    # in the system directory of a Wine prefix).
+    import fcntl
+    import pty
+    import termios
     env = dict(os.environ, FAKE_DXGI_SCENARIO=scenario)
     leader, follower = pty.openpty()
     fcntl.ioctl(follower, termios.TIOCSWINSZ, struct.pack("HHHH", 50, TERMINAL_COLUMNS, 0, 0))
-    process = subprocess.Popen([ctx.wine, ctx.exe, *args], stdin=follower, stdout=follower, stderr=follower,
+    process = subprocess.Popen([*ctx.emulator, ctx.exe, *args], stdin=follower, stdout=follower, stderr=follower,
                                env=env)
     os.close(follower)
     received, deadline = b"", time.monotonic() + RUN_TIMEOUT_SECONDS
@@ -130,8 +161,9 @@ def run_in_terminal(ctx, label, args, scenario):
 
 
 def cells_of(line):
-    """(text, start, end) of each cell, offsets counted in code points."""
-    return [(m.group(0), m.start(), m.end()) for m in re.finditer(r"\S+(?: \S+)*", line)]
+    """(text, start, end) of each cell, offsets counted in console columns."""
+    return [(m.group(0), columns(line[:m.start()]), columns(line[:m.end()]))
+            for m in re.finditer(r"\S+(?: \S+)*", line)]
 
 
 def matches(expected, got):
@@ -167,7 +199,7 @@ def check_table(label, raw, rows, aligned=True):
                 check(start == title_start, label,
                       f"{where} {title} starts at {start}, its title at {title_start}")
         name = cells[1][0]
-        check(len(name) <= NAME_COLUMN_MAX, label, f"{where} name is {len(name)} code points: {name!r}")
+        check(columns(name) <= NAME_COLUMN_MAX, label, f"{where} name is {columns(name)} columns: {name!r}")
 
 
 # ---- Groups ----------------------------------------------------------------
@@ -177,6 +209,7 @@ def group_table(ctx):
         ("example preset", "example", EXAMPLE_ROWS),
         ("mixed preset: non-ASCII and long names, no driver, software", "mixed", MIXED_ROWS),
         ("max16 preset: escaped quotes, widest ids and sizes", "max16", MAX16_ROWS),
+        ("wide_names preset: CJK and combining marks, aligned and cut by columns", "wide_names", WIDE_NAMES_ROWS),
     ]:
         result = run(ctx, label, [], scenario)
         check(result.code == 0, label, f"exit {result.code}, stderr {result.err!r}")
@@ -217,9 +250,11 @@ def group_json(ctx):
         result = run(ctx, label, args, "example")
         check(result.code == 0 and result.err == b"", label, f"exit {result.code}, stderr {result.err!r}")
         text = result.out.decode("utf-8", "replace")
-        check(text.startswith("Usage: gpuinfo"), label, f"stdout {text!r}")
-        for code in range(4):
+        check(text.startswith("Usage: gpuinfo [--json | --version | -h | --help]\n"), label, f"stdout {text!r}")
+        check(re.search(r"^  -h, --help +\S", text, re.M), label, "-h is not listed")
+        for code in EXIT_CODES:
             check(re.search(rf"^  {code}  \S", text, re.M), label, f"exit code {code} is not explained")
+        check(not re.search(rf"^  {len(EXIT_CODES)}  ", text, re.M), label, "an exit code nobody returns")
 
 
 def group_usage(ctx):
@@ -229,8 +264,9 @@ def group_usage(ctx):
         ("stray argument", ["adapters"], "unexpected argument 'adapters'"),
         ("two options", ["--json", "--version"], "unexpected argument '--version'"),
         ("option and extra argument", ["--json", "extra"], "unexpected argument 'extra'"),
+        ("non-ASCII option echoed as typed", ["--größe-大小"], "unknown option '--größe-大小'"),
     ]:
-        result = run(ctx, label, args, "example")
+        result = run(ctx, label, args, "example", env=UTF8_LOCALE)
         check(result.code == 2, label, f"exit {result.code}, expected 2")
         check(result.out == b"", label, f"stdout {result.out!r}")
         err = result.err.decode("utf-8", "replace")
@@ -247,16 +283,20 @@ def group_unusable(ctx):
         shutil.copy(ctx.exe, alone)
         shutil.copy(ctx.exe, impostor)
         shutil.copy(ctx.stand_in, os.path.join(impostor, "quillmar-dxgi-gpu-info.dll"))
-        for label, folder, args, want in [
-            ("no library", alone, [], ["gpuinfo: cannot load ", "quillmar-dxgi-gpu-info.dll"]),
-            ("no library, --version", alone, ["--version"], ["gpuinfo: cannot load "]),
-            ("no library, --json", alone, ["--json"], ["gpuinfo: cannot load "]),
-            ("library without its calls", impostor, [],
-             [f"gpuinfo: quillmar-dxgi-gpu-info.dll lacks the export {name}\n" for name in exports]),
+        lacks = [f"gpuinfo: quillmar-dxgi-gpu-info.dll lacks the export {name}\n" for name in exports]
+        # --version still names the tool's own version, and why the library's is missing.
+        for label, folder, args, out, want in [
+            ("no library", alone, [], b"", ["gpuinfo: cannot load ", "quillmar-dxgi-gpu-info.dll"]),
+            ("no library, --version", alone, ["--version"], f"gpuinfo {ctx.version} (library missing)\n".encode(),
+             ["gpuinfo: cannot load "]),
+            ("no library, --json", alone, ["--json"], b"", ["gpuinfo: cannot load "]),
+            ("library without its calls", impostor, [], b"", lacks),
+            ("library without its calls, --version", impostor, ["--version"],
+             f"gpuinfo {ctx.version} (library unusable)\n".encode(), lacks),
         ]:
             result = run(ctx, label, args, "example", exe=os.path.join(folder, "gpuinfo.exe"))
             check(result.code == 3, label, f"exit {result.code}, expected 3")
-            check(result.out == b"", label, f"stdout {result.out!r}")
+            check(result.out == out, label, f"stdout {result.out!r}, expected {out!r}")
             err = result.err.decode("utf-8", "replace")
             for piece in want:
                 check(piece in err, label, f"{piece!r} not in stderr {err!r}")
@@ -279,17 +319,209 @@ def failing(reason):
 
 def group_console(ctx):
     """On a console the UTF-8 names go out as UTF-16 through WriteConsoleW;
-    the terminal then shows them as the same UTF-8 text. Wine's console lays
-    out wide characters in two cells, so only the cells are compared."""
-    label = "mixed preset on a console"
-    result = run_in_terminal(ctx, label, [], "mixed")
-    check(result.code == 0, label, f"exit {result.code}")
-    check_table(label, result.out, MIXED_ROWS, aligned=False)
+    the terminal then shows them as the same UTF-8 text, wide characters in
+    two of its cells, so the columns line up there too."""
+    for label, scenario, rows in [("mixed preset on a console", "mixed", MIXED_ROWS),
+                                  ("wide_names preset on a console", "wide_names", WIDE_NAMES_ROWS)]:
+        result = run_in_terminal(ctx, label, [], scenario)
+        check(result.code == 0, label, f"exit {result.code}")
+        check_table(label, result.out, rows)
 
     label = "create_fails on a console"
     result = run_in_terminal(ctx, label, [], "create_fails")
     check(result.code == 1, label, f"exit {result.code}")
     check(result.out == b"gpuinfo: CreateDXGIFactory failed\n", label, f"shown {result.out!r}")
+
+
+def group_folders(ctx):
+    """gpuinfo.exe and the library in a folder whose name no ANSI code page
+    holds, and the tool alone in such a folder: the path reaches the loader
+    and the messages whole."""
+    with tempfile.TemporaryDirectory() as tmp:
+        beside, alone = os.path.join(tmp, NON_ANSI_FOLDER), os.path.join(tmp, "alone " + NON_ANSI_FOLDER)
+        for folder in beside, alone:
+            os.makedirs(folder)
+            shutil.copy(ctx.exe, folder)
+        shutil.copy(ctx.library, beside)
+
+        label = "table from a non-ANSI folder, run in that folder"
+        result = run(ctx, label, [], "example", exe=os.path.join(beside, "gpuinfo.exe"), env=UTF8_LOCALE, cwd=beside)
+        check(result.code == 0 and result.err == b"", label, f"exit {result.code}, stderr {result.err!r}")
+        check_table(label, result.out, EXAMPLE_ROWS)
+
+        label = "--version from a non-ANSI folder"
+        result = run(ctx, label, ["--version"], exe=os.path.join(beside, "gpuinfo.exe"), env=UTF8_LOCALE)
+        want = f"gpuinfo {ctx.version} (library {ctx.version})\n".encode()
+        check(result.code == 0 and result.out == want, label, f"exit {result.code}, stdout {result.out!r}")
+
+        label = "no library in a non-ANSI folder: the path is shown as it is"
+        result = run(ctx, label, [], exe=os.path.join(alone, "gpuinfo.exe"), env=UTF8_LOCALE)
+        err = result.err.decode("utf-8", "replace")
+        check(result.code == 3, label, f"exit {result.code}, expected 3")
+        check(f"\\alone {NON_ANSI_FOLDER}\\quillmar-dxgi-gpu-info.dll (error " in err, label, f"stderr {err!r}")
+
+
+# ---- The report reader -------------------------------------------------------
+
+def changed(old, new, count=1):
+    """The worked example with one piece replaced; the piece must be there."""
+    text = EXAMPLE_REPORT.decode("utf-8")
+    assert text.count(old) >= count, old
+    return text.replace(old, new, count).encode("utf-8")
+
+
+def compact(doc):
+    return json.dumps(doc, separators=(",", ":"), ensure_ascii=False).encode("utf-8")
+
+
+def example_doc():
+    return json.loads(EXAMPLE_REPORT)
+
+
+def reordered():
+    doc = example_doc()
+    doc["adapters"] = [dict(reversed(list(a.items()))) for a in doc["adapters"]]
+    return compact(doc)
+
+
+def with_unknown_keys():
+    doc = example_doc()
+    first, second = doc["adapters"]
+    doc = {"schema": 2, "host": {"os": "x", "values": [1, -2.5e+30, 0.125, True, False, None, 'a"\\b', [], {}]},
+           "adapters": [{"pci_bus": 3, **first, "features": ["a", {"b": None}]},
+                        {**second, "luid": "0:1234"}],
+           "note": ""}
+    return compact(doc)
+
+
+def nested(depth):
+    return changed('{"adapters":', '{"x":' + "[" * depth + "]" * depth + ',"adapters":')
+
+
+def seventeen():
+    doc = example_doc()
+    doc["adapters"] = [dict(doc["adapters"][0], index=i) for i in range(17)]
+    return compact(doc)
+
+
+def many_keys(count):
+    doc = example_doc()
+    doc["adapters"][0].update({f"k{i}": i for i in range(count - len(doc["adapters"][0]))})
+    return compact(doc)
+
+
+NAME = '"name":"Example V7 Graphics"'
+DRIVER = '"driver_version":"31.0.24033.1003"'
+
+# Reports the reader takes: what a later library may add, in any order.
+READER_ACCEPTS = [
+    ("keys of an adapter in another order", reordered(), EXAMPLE_ROWS),
+    ("unknown keys of every JSON type, at both levels", with_unknown_keys(), EXAMPLE_ROWS),
+    ("an unknown value nested 16 deep", nested(16), EXAMPLE_ROWS),
+    ("an adapter with 32 keys", many_keys(32), EXAMPLE_ROWS),
+]
+
+# (label, report, what the message says was expected, byte it points at or None)
+READER_REFUSES = [
+    ("empty text", b"", "'{'", 0),
+    ("a key missing", changed(',"vendor":"Microsoft"', ""), 'the key "vendor"', None),
+    ("no adapters key", b'{"adapter":[]}', 'the key "adapters"', 13),
+    ("adapters not an array", b'{"adapters":{}}', "an array of adapters", 12),
+    ("an adapter not an object", b'{"adapters":[0]}', "an adapter object", 13),
+    ("a number as text", changed('"vendor_id":4098', '"vendor_id":"4098"'), "a whole number without sign", None),
+    ("a text as number", changed(NAME, '"name":7'), "a text", None),
+    ("software as a truth value", changed('"software":0', '"software":false'), "a whole number without sign", None),
+    ("a negative size", changed('"dedicated_vram_mb":0', '"dedicated_vram_mb":-1'), "without sign", None),
+    ("a fraction", changed('"shared_memory_mb":4044', '"shared_memory_mb":4044.5'), "a whole number", None),
+    ("an exponent", changed('"shared_memory_mb":4044', '"shared_memory_mb":4e3'), "a whole number", None),
+    ("a leading zero", changed('"device_id":140', '"device_id":0140'), "without a leading zero", None),
+    ("an id past 32 bits", changed('"vendor_id":4098', '"vendor_id":4294967296'), "a number in range", None),
+    ("MiB past 64-bit bytes", changed('"shared_memory_mb":4044', '"shared_memory_mb":17592186044416'),
+     "a number in range", None),
+    ("software 2", changed('"software":1', '"software":2'), "a number in range", None),
+    ("17 adapters", seventeen(), "at most 16 adapters", None),
+    ("an index skipped", changed('"index":1', '"index":2'), "indexes counting up from 0", None),
+    ("a known key twice", changed(',"vendor":"AMD"', ',"vendor":"AMD","vendor":"AMD"'), "a key not given before", None),
+    ("an unknown key twice", changed('"software":0', '"software":0,"x":1,"x":2'), "a key not given before", None),
+    ("33 keys in an adapter", many_keys(33), "at most 32 keys", None),
+    ("an unknown value nested 17 deep", nested(17), "nested less deeply", None),
+    ("whitespace between tokens", changed('{"adapters":[', '{"adapters": ['), "an array of adapters", 12),
+    ("a line break at the end", EXAMPLE_REPORT + b"\n", "the end of the report", len(EXAMPLE_REPORT)),
+    ("text after the end", EXAMPLE_REPORT + b"{}", "the end of the report", len(EXAMPLE_REPORT)),
+    ("a trailing comma in the list", changed('"software":1}]}', '"software":1},]}'), "an adapter object", None),
+    ("a trailing comma in an object", changed('"software":1}', '"software":1,}'), "a text", None),
+    ("a missing colon", changed('"software":1', '"software"1'), "':'", None),
+    ("cut short", EXAMPLE_REPORT[:100], None, None),
+    ("an unknown bare word", changed('"software":0', '"software":0,"x":tru'), "a value", None),
+    ("an escape other than \\\" and \\\\", changed(NAME, '"name":"Example\\nV7"'), '\\" or \\\\', None),
+    ("a \\u escape", changed(NAME, '"name":"Ex\\u0061mple"'), '\\" or \\\\', None),
+    ("a control byte", changed(NAME, '"name":"Example\tV7"'), "without control bytes", None),
+    ("a name of 192 bytes", changed(NAME, '"name":"' + "N" * 192 + '"'), "a shorter text", None),
+    ("a name with a trailing space", changed(NAME, '"name":"Example V7 "'), "without trailing spaces", 13),
+    ("a vendor longer than any", changed('"vendor":"AMD"', '"vendor":"' + "V" * 32 + '"'), "a shorter text", None),
+] + [
+    (f"driver version {bad!r}", changed(DRIVER, f'"driver_version":"{bad}"'), "a driver version", 13)
+    for bad in ["31.0.24033", "31.0.24033.1003.1", "31.0.024033.1003", "65536.0.0.0", "31.0.24033.", "a.b.c.d"]
+] + [
+    (f"UTF-8: {what}", changed(NAME, '"name":"Example V7 \ufffd"').replace("\ufffd".encode(), bad),
+     "valid UTF-8", EXAMPLE_REPORT.index(b"Example V7 Graphics") + 11 + offset)
+    for what, bad, offset in [
+        ("overlong", b"\xc0\xaf", 0),
+        ("surrogate", b"\xed\xa0\x80", 1),
+        ("lone continuation byte", b"\x80", 0),
+        ("sequence cut short", b"\xe6\xbc", 2),
+        ("past U+10FFFF", b"\xf4\x90\x80\x80", 1),
+    ]
+]
+
+UNREADABLE = b"gpuinfo: the library's report is not in the expected form: expected "
+
+
+def group_reader(ctx):
+    """The table from reports handed over by the report double: a later
+    library's added keys are passed over, anything the library does not
+    write is refused with exit 4, what was expected and where."""
+    with tempfile.TemporaryDirectory() as folder:
+        shutil.copy(ctx.exe, folder)
+        shutil.copy(ctx.report_double, os.path.join(folder, "quillmar-dxgi-gpu-info.dll"))
+        exe = os.path.join(folder, "gpuinfo.exe")
+
+        def hand_over(report):
+            with open(os.path.join(folder, "report.json"), "wb") as f:
+                f.write(report)
+
+        for label, report, rows in READER_ACCEPTS:
+            hand_over(report)
+            result = run(ctx, label, [], exe=exe)
+            check(result.code == 0 and result.err == b"", label, f"exit {result.code}, stderr {result.err!r}")
+            check_table(label, result.out, rows)
+
+        label = "no adapters, and an unknown key"
+        hand_over(b'{"adapters":[],"x":[1]}')
+        result = run(ctx, label, [], exe=exe)
+        check(result.code == 0 and result.out == b"No graphics adapters were found.\n", label,
+              f"exit {result.code}, stdout {result.out!r}")
+
+        for label, report, expected, offset in READER_REFUSES:
+            hand_over(report)
+            result = run(ctx, label, [], exe=exe)
+            check(result.code == 4, label, f"exit {result.code}, expected 4; stderr {result.err!r}")
+            check(result.out == b"", label, f"stdout {result.out!r}")
+            match = re.fullmatch(re.escape(UNREADABLE) + rb"(.*) at byte ([0-9]+)\n", result.err, re.S)
+            if not check(match, label, f"stderr {result.err!r}"):
+                continue
+            said, at = match.group(1).decode("utf-8", "replace"), int(match.group(2))
+            if expected is not None:
+                check(expected in said, label, f"expected {said!r}, not {expected!r}")
+            if offset is not None:
+                check(at == offset, label, f"points at byte {at}, not {offset}")
+            check(at <= len(report), label, f"points at byte {at} of {len(report)}")
+
+        label = "--json hands over even an unreadable report unchanged"
+        hand_over(EXAMPLE_REPORT + b"{}")
+        result = run(ctx, label, ["--json"], exe=exe)
+        check(result.code == 0 and result.out == EXAMPLE_REPORT + b"{}\n", label,
+              f"exit {result.code}, stdout {result.out!r}")
 
 
 def group_wine(ctx):
@@ -305,6 +537,8 @@ GROUPS = {
     "usage": group_usage,
     "console": group_console,
     "unusable": group_unusable,
+    "folders": group_folders,
+    "reader": group_reader,
     "failure": failing("CreateDXGIFactory failed"),
     "missing": failing("dxgi.dll not found"),
     "no_entry": failing("CreateDXGIFactory not found"),
@@ -315,11 +549,14 @@ GROUPS = {
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("group", choices=sorted(GROUPS))
-    parser.add_argument("--wine", required=True)
+    parser.add_argument("--wine", default="", help="Wine, or empty on Windows itself")
     parser.add_argument("--exe", required=True)
     parser.add_argument("--version", required=True)
     parser.add_argument("--stand-in", help="a DLL without the library's exports")
+    parser.add_argument("--library", help="the library, for copies of the tool elsewhere")
+    parser.add_argument("--report-double", help="a DLL with the library's exports that returns report.json")
     ctx = parser.parse_args()
+    ctx.emulator = [ctx.wine] if ctx.wine else []
     GROUPS[ctx.group](ctx)
     print(f"{len(failures)} failed")
     return 1 if failures else 0

@@ -74,7 +74,6 @@ if (expected.reason) {
   test(`unreachable DXGI (${caseName}) is reported`, async (t) => {
     const enumErr = { name: 'Error', message: expected.reason, code: 'GPUINFO_ENUM_FAILED', reason: expected.reason };
     await t.test('adapters() throws the reason', () => {
-      assert.throws(() => gpu.adapters(), (err) => err instanceof Error);
       assert.throws(() => gpu.adapters(), enumErr);
       assert.equal(gpu.lastError(), expected.reason);
     });
@@ -102,9 +101,6 @@ if (expected.reason) {
       }
       assert.equal(list.filter((a) => a.software === 0).length, expected.count);
       assert.equal(gpu.lastError(), '');
-    });
-    await t.test('a repeated report is the same', () => {
-      assert.deepEqual(gpu.adapters(), gpu.adapters());
     });
     await t.test('adapterCount() counts non-software adapters', () => {
       assert.equal(gpu.adapterCount(), expected.count);

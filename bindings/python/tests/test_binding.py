@@ -252,9 +252,11 @@ class Table(unittest.TestCase):
             with self.subTest(mib):
                 self.assertEqual(_table.format_size(mib), text)
 
-    def test_names_are_cut_in_code_points(self):
-        self.assertEqual(_table.fit_text("\U0001F600" * 40), "\U0001F600" * 40)
-        self.assertEqual(_table.fit_text("\U0001F600" * 41), "\U0001F600" * 39 + "\u2026")
+    def test_names_are_cut_in_columns(self):
+        self.assertEqual(_table.fit_text("\U0001F600" * 20), "\U0001F600" * 20)
+        self.assertEqual(_table.fit_text("\U0001F600" * 21), "\U0001F600" * 19 + "\u2026")
+        self.assertEqual(_table.fit_text("e\u0301" * 40), "e\u0301" * 40)
+        self.assertEqual(_table.fit_text("a" * 38 + "e\u0301xy"), "a" * 38 + "e\u0301\u2026")
         self.assertEqual(_table.fit_text("a" * 38 + " b c"), "a" * 38 + "\u2026")
 
 

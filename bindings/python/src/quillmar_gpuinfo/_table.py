@@ -1,7 +1,9 @@
 """The adapter table of gpuinfo.exe, character for character: the same
-columns, widths in code points, sizes in binary units and cut names."""
+columns, widths in console columns, sizes in binary units and cut names."""
 
-NAME_COLUMN_MAX = 40  # code points, ellipsis included
+import unicodedata
+
+NAME_COLUMN_MAX = 40  # console columns, ellipsis included
 COLUMN_GAP = 2
 ELLIPSIS = "\u2026"
 SIZE_UNITS = ("GiB", "TiB", "PiB", "EiB")
@@ -11,12 +13,40 @@ COLUMNS = (("#", True), ("Name", False), ("Vendor", False), ("IDs", False),
            ("Dedicated", True), ("Shared", True), ("Driver", False), ("Software", False))
 
 
+# The code points gpuinfo.exe counts as no column: combining marks of Latin,
+# Greek, Cyrillic and CJK text, variation selectors, zero-width spaces and
+# joiners (its zero_width table).
+ZERO_WIDTH = ((0x0300, 0x036F), (0x0483, 0x0489), (0x1AB0, 0x1AFF), (0x1DC0, 0x1DFF), (0x200B, 0x200F),
+              (0x2060, 0x2064), (0x20D0, 0x20FF), (0x302A, 0x302D), (0x3099, 0x309A), (0xFE00, 0xFE0F),
+              (0xFE20, 0xFE2F), (0xFEFF, 0xFEFF), (0xE0100, 0xE01EF))
+
+
+def char_columns(char):
+    """Console columns of one character: East Asian Wide and Fullwidth take
+    two, as gpuinfo.exe's double_width table (Unicode 14) says."""
+    point = ord(char)
+    if any(first <= point <= last for first, last in ZERO_WIDTH):
+        return 0
+    return 2 if unicodedata.east_asian_width(char) in "WF" else 1
+
+
+def columns(text):
+    return sum(char_columns(c) for c in text)
+
+
 def fit_text(text, limit=NAME_COLUMN_MAX):
-    """At most `limit` code points; a longer text keeps limit - 1 of them,
-    less trailing spaces, and ends in an ellipsis."""
-    if len(text) <= limit:
+    """At most `limit` columns; a wider text keeps what fits in limit - 1 of
+    them (marks combining with its last character included), less trailing
+    spaces, and ends in an ellipsis."""
+    if columns(text) <= limit:
         return text
-    return text[:limit - 1].rstrip(" ") + ELLIPSIS
+    width = keep = 0
+    for char in text:
+        width += char_columns(char)
+        if width > limit - 1:
+            break
+        keep += 1
+    return text[:keep].rstrip(" ") + ELLIPSIS
 
 
 def format_size(mib):
@@ -50,12 +80,12 @@ def render(adapters):
     if not adapters:
         return NO_ADAPTERS
     rows = [tuple(title for title, _ in COLUMNS)] + [cells(a) for a in adapters]
-    widths = [max(len(row[c]) for row in rows) for c in range(len(COLUMNS))]
+    widths = [max(columns(row[c]) for row in rows) for c in range(len(COLUMNS))]
     lines = []
     for row in rows:
         line, pending = "", 0
         for (_, right), width, cell in zip(COLUMNS, widths, row):
-            pad = width - len(cell)
+            pad = width - columns(cell)
             if right:
                 pending += pad
             line += " " * pending + cell

@@ -2,7 +2,8 @@
  * double's sixteen maximal adapters. Nothing may pile up: the working set,
  * the private bytes and the handle count stay where a warmed-up process has
  * them, every DXGI reference is handed back, and every answer stays the
- * first one.
+ * first one. A figure the platform does not give is shown as not
+ * measurable rather than checked.
  *
  *   soak.exe [calls per export]      (default 100000)
  *
@@ -36,7 +37,7 @@ static const ULONG_PTR HANDLE_STEP = 4; /* handle values go up in fours */
  * private pages found by walking the address space, and the value of a
  * fresh handle, which climbs when handles are lost because a new handle
  * takes the lowest free slot. The busy bytes of every heap show a lost
- * allocation long before a page does. */
+ * allocation long before a page does. These are checked everywhere. */
 struct usage {
     SIZE_T working_set, private_bytes, committed_private, heap_busy;
     DWORD handles;
@@ -136,6 +137,18 @@ static void print_usage(const char *when, const struct usage *u)
     ok(after.field <= before.field + (slack), #field " grew from %lu to %lu", (unsigned long)before.field, \
        (unsigned long)after.field)
 
+/* A live process always has private pages and open handles, so a figure
+ * that reads 0 at both ends is one the platform does not give; checking it
+ * would pass whatever leaked. */
+#define check_flat_if_given(field, slack)                                                            \
+    do {                                                                                             \
+        if (before.field == 0 && after.field == 0)                                                   \
+            printf("%s: not measurable under %s (reads 0), not checked\n", #field,                  \
+                   harness_under_wine() ? "Wine" : "this system");                                   \
+        else                                                                                         \
+            check_flat(field, slack);                                                                \
+    } while (0)
+
 int main(int argc, char **argv)
 {
     long calls = argc > 1 ? atol(argv[1]) : DEFAULT_CALLS;
@@ -185,10 +198,10 @@ int main(int argc, char **argv)
     check_balanced(&fake);
     check_int(stats.create_calls, 3 * calls);
     check_flat(working_set, MEMORY_TOLERANCE);
-    check_flat(private_bytes, MEMORY_TOLERANCE);
+    check_flat_if_given(private_bytes, MEMORY_TOLERANCE);
     check_flat(committed_private, MEMORY_TOLERANCE);
     check_flat(heap_busy, HEAP_TOLERANCE);
-    check_flat(handles, HANDLE_TOLERANCE);
+    check_flat_if_given(handles, HANDLE_TOLERANCE);
     check_flat(next_handle, HANDLE_TOLERANCE * HANDLE_STEP);
     return harness_finish();
 }
