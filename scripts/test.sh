@@ -7,6 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh test
+# Debian's Go and python3 (with the wheel tools) before any other on PATH.
+export PATH="/usr/lib/go-1.19/bin:/usr/bin:$PATH"
 
 for preset in ${PRESETS:-mingw mingw-clang msvc-clang}; do
   echo "=== preset $preset"

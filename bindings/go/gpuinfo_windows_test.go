@@ -15,11 +15,49 @@ import (
 	"path/filepath"
 	"reflect"
 	"strings"
+	"syscall"
 	"testing"
 	"unicode/utf8"
+	"unsafe"
 )
 
 var caseName = flag.String("case", "", "the scenario of cases.json this process sees")
+
+var seamMode = flag.String("seam", "",
+	"double, no_entry or missing: the library gets that dxgi.dll through dxgi_seam.dll beside the test, "+
+		"not from the system directory")
+
+// attachSeam points the loaded library's own import of LoadLibraryExA at the
+// test seam (tests/seam), which hands it the dxgi.dll test double, a dxgi.dll
+// without CreateDXGIFactory, or none; the double beside the seam picks its
+// scenario from FAKE_DXGI_SCENARIO. A library loaded afresh needs it again.
+func attachSeam(t *testing.T) {
+	t.Helper()
+	if *seamMode == "" {
+		return
+	}
+	modes := map[string]uintptr{"double": 0, "no_entry": 1, "missing": 2}
+	mode, ok := modes[*seamMode]
+	if !ok {
+		t.Fatalf("unknown -seam %q", *seamMode)
+	}
+	Version() // loads the library if it isn't yet
+	seam, err := syscall.LoadDLL(besideExecutable(t, "dxgi_seam.dll"))
+	if err != nil {
+		t.Fatal(err)
+	}
+	attach, err := seam.FindProc("dxgi_seam_attach")
+	if err != nil {
+		t.Fatal(err)
+	}
+	name, err := syscall.BytePtrFromString(LibraryName)
+	if err != nil {
+		t.Fatal(err)
+	}
+	if r, _, _ := attach.Call(uintptr(unsafe.Pointer(name)), mode); int32(r) != 1 {
+		t.Fatalf("dxgi_seam_attach(%s, %s) failed", LibraryName, *seamMode)
+	}
+}
 
 type testCase struct {
 	Name         string    `json:"name"`
@@ -39,6 +77,7 @@ func besideExecutable(t *testing.T, name string) string {
 
 func expected(t *testing.T) testCase {
 	t.Helper()
+	attachSeam(t)
 	data, err := os.ReadFile(besideExecutable(t, "cases.json"))
 	if err != nil {
 		t.Fatal(err)

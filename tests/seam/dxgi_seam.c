@@ -10,7 +10,10 @@ static struct dxgi_seam_stats g_stats;
 
 void dxgi_seam_double_path(const char *file, char *path)
 {
-    DWORD len = GetModuleFileNameA(NULL, path, MAX_PATH);
+    HMODULE self = NULL;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       (LPCSTR)(const void *)&g_stats, &self);
+    DWORD len = GetModuleFileNameA(self, path, MAX_PATH);
     while (len > 0 && path[len - 1] != '\\')
         --len;
     path[len] = '\0';
@@ -87,6 +90,13 @@ int dxgi_seam_install(HMODULE library, enum dxgi_seam_mode mode)
         }
     }
     return 0;
+}
+
+int dxgi_seam_attach(const char *library, int mode)
+{
+    if (mode < DXGI_SEAM_DOUBLE || mode > DXGI_SEAM_MISSING)
+        return 0;
+    return dxgi_seam_install(GetModuleHandleA(library), (enum dxgi_seam_mode)mode);
 }
 
 void dxgi_seam_get_stats(struct dxgi_seam_stats *stats)

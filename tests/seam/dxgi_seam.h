@@ -11,7 +11,8 @@
 
 #include <windows.h>
 
-/* File names of the doubles, looked for beside the test host. */
+/* File names of the doubles, looked for beside the module holding the seam
+ * (the test program, or dxgi_seam.dll for hosts that load it by FFI). */
 #define DXGI_SEAM_DOUBLE_FILE "fake_dxgi.dll"
 #define DXGI_SEAM_NO_ENTRY_FILE "fake_dxgi_no_entry.dll"
 
@@ -37,7 +38,13 @@ extern "C" {
  * again changes the mode; a module loaded afresh needs it again. */
 int dxgi_seam_install(HMODULE library, enum dxgi_seam_mode mode);
 
-/* The full path of a double beside the host (into a buffer of MAX_PATH). */
+/* For hosts that reach the seam through an FFI (dxgi_seam.dll): installs it
+ * in the loaded module named `library` (a file name or a full path), with
+ * mode 0 = double, 1 = no entry, 2 = missing. Returns 1, or 0 as above or if
+ * no such module is loaded. */
+int dxgi_seam_attach(const char *library, int mode);
+
+/* The full path of a double beside the seam (into a buffer of MAX_PATH). */
 void dxgi_seam_double_path(const char *file, char *path);
 
 void dxgi_seam_get_stats(struct dxgi_seam_stats *stats);

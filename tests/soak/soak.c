@@ -152,6 +152,7 @@ static void print_usage(const char *when, const struct usage *u)
 int main(int argc, char **argv)
 {
     long calls = argc > 1 ? atol(argv[1]) : DEFAULT_CALLS;
+    harness_use_seam(DXGI_SEAM_DOUBLE);
     load_gpuinfo(&lib);
     load_fake(&fake);
     struct fake_scenario scenario;

@@ -51,6 +51,21 @@ const CASES = {
 };
 
 const caseName = process.argv[2];
+
+// With a second argument (double, no_entry or missing), the library gets its
+// dxgi.dll through the test seam (tests/seam) instead of the system
+// directory: dxgi_seam.dll, beside this script, points the library's own
+// import of LoadLibraryExA at itself; the double beside it picks its scenario
+// from FAKE_DXGI_SCENARIO.
+const seamMode = process.argv[3];
+if (seamMode) {
+  const modes = { double: 0, no_entry: 1, missing: 2 };
+  if (!(seamMode in modes)) throw new Error(`unknown seam mode "${seamMode}"`);
+  gpu.version(); // loads the library
+  const seam = require('koffi').load(path.join(__dirname, 'dxgi_seam.dll'));
+  const attach = seam.func('int dxgi_seam_attach(const char *library, int mode)');
+  if (attach('quillmar-dxgi-gpu-info.dll', modes[seamMode]) !== 1) throw new Error('dxgi_seam_attach failed');
+}
 const expected = CASES[caseName];
 if (!expected) throw new Error(`unknown case "${caseName}"; known: ${Object.keys(CASES).join(', ')}`);
 

@@ -90,6 +90,9 @@ def lay_out(args, node_tgz, koffi_tgz):
     for folder in (package, alt):
         shutil.copy(args.dll, folder)
     shutil.copy(os.path.join(args.package_dir, "test", TEST_SCRIPT), root)
+    # The test seam and the doubles it hands out, for the --seam cases.
+    for path in args.seam_files:
+        shutil.copy(path, root)
     return os.path.join(root, "runtime", "bin", "node.exe")
 
 
@@ -114,6 +117,8 @@ def main():
     parser.add_argument("--dll", required=True)
     parser.add_argument("--package-dir", required=True)
     parser.add_argument("--case", required=True)
+    parser.add_argument("--seam", default="", help="double, no_entry or missing: reach dxgi.dll through dxgi_seam.dll")
+    parser.add_argument("--seam-files", nargs="*", default=[], help="dxgi_seam.dll and the doubles")
     args = parser.parse_args()
 
     os.makedirs(args.cache, exist_ok=True)
@@ -129,7 +134,7 @@ def main():
         out_path = os.path.join(args.layout, f"{args.case}.stdout.txt")
         err_path = os.path.join(args.layout, f"{args.case}.stderr.txt")
         env = dict(os.environ, NODE_SKIP_PLATFORM_CHECK="1")
-        cmd = ([args.wine] if args.wine else []) + [node_exe, "--test-reporter=tap", TEST_SCRIPT, args.case]
+        cmd = ([args.wine] if args.wine else []) + [node_exe, "--test-reporter=tap", TEST_SCRIPT, args.case] + ([args.seam] if args.seam else [])
         with open(out_path, "w") as out, open(err_path, "w") as err:
             try:
                 rc = subprocess.run(cmd, cwd=args.layout, env=env, stdin=subprocess.DEVNULL,
