@@ -5,9 +5,7 @@
  * The order of this file follows the data: DXGI is walked into a table of
  * plain records on the caller's stack (the only block that talks to the
  * platform), and the records are then reduced to a count, a size or the JSON
- * report. The only lasting state is the two static texts g_err and g_json
- * (and g_object, where an object near g_json's end waits until it is known
- * to fit).
+ * report. The only lasting state is the two static texts g_err and g_json.
  */
 #define GPUINFO_API
 #include "gpuinfo.h"
@@ -374,26 +372,36 @@ static size_t format_object(char *out, const adapter_info *a, int i)
     return (size_t)(end - out);
 }
 
+/* Near the end of g_json: the object is written on this function's own
+ * stack first and copied only if it fits whole with the closing text behind
+ * it, so nothing is ever written past the buffer. Kept out of line so its
+ * buffer never joins the record table in one frame, which together would
+ * pass the 4 KiB page that needs a stack probe. Returns the length copied,
+ * or 0 if the object did not fit. */
+NOINLINE static size_t format_object_near_end(char *out, size_t room, const adapter_info *a, int i)
+{
+    char object[OBJECT_MAX_SIZE];
+    size_t w = format_object(object, a, i);
+    if (w > room)
+        return 0;
+    memcpy(out, object, w);
+    return w;
+}
+
 /* Writes the report of table[0..n-1] into g_json and returns g_json. */
 GPUINFO_INTERNAL const char *format_report(const adapter_info *table, int n)
 {
-    /* Static rather than on a stack that already holds the record table:
-     * together they would pass the 4 KiB page that needs a stack probe. */
-    static char g_object[OBJECT_MAX_SIZE];
     size_t len = (size_t)(append(g_json, JSON_OPEN) - g_json);
     for (int i = 0; i < n; ++i) {
-        /* In place while the buffer has room for the longest object; near
-         * its end, in g_object first, so nothing is ever written past it. */
+        /* In place while the buffer has room for the longest object. */
         size_t room = JSON_BUFFER_SIZE - sizeof JSON_CLOSE - len;
-        char *out = room >= OBJECT_MAX_SIZE ? g_json + len : g_object;
-        size_t w = format_object(out, &table[i], i);
+        size_t w = room >= OBJECT_MAX_SIZE ? format_object(g_json + len, &table[i], i)
+                                           : format_object_near_end(g_json + len, room, &table[i], i);
         /* Never reached with MAX_ADAPTERS records; should it ever be, an
          * object that does not fit whole with the closing text behind it is
          * left out, so the report stays complete JSON. */
-        if (w > room)
+        if (w == 0)
             break;
-        if (out == g_object)
-            memcpy(g_json + len, g_object, w);
         len += w;
         if (len > JSON_STOP_LENGTH)
             break;
