@@ -196,7 +196,8 @@ static enum load_result load_library(struct library *lib)
  * held to what the library writes: valid UTF-8, JSON without whitespace,
  * texts whose only escapes are \" and \\, whole numbers without sign or
  * leading zero, no key twice, every key of this version present with its
- * type and range. Anything else is refused with its position. */
+ * type and range. Anything else is refused with its position. These are
+ * rules R1, R2, R4 and R5 of docs/report.md, which the test readers share. */
 
 /* The largest values the library can write: 32-bit ids, and 64-bit byte
  * counts in whole MiB. */
