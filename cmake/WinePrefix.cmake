@@ -1,5 +1,6 @@
 # cmake -DPREFIX=<dir> [-DDXGI=<dll>] -P WinePrefix.cmake
-# Creates a private Wine prefix once (about ten seconds) and, with DXGI,
+# Creates a private Wine prefix once (about ten seconds), starts its server
+# for the test run and, with DXGI,
 # installs that DLL as the prefix's system32\dxgi.dll, the file a library
 # that loads dxgi.dll from the system directory finds.
 if(NOT PREFIX)
@@ -23,4 +24,12 @@ if(NOT EXISTS ${PREFIX}/system.reg)
 endif()
 if(DXGI)
   configure_file(${DXGI} ${PREFIX}/drive_c/windows/system32/dxgi.dll COPYONLY)
+endif()
+# One server for the whole test run, ended by the wine_stop fixture: a server
+# that quits between two programs can drop the next one as it connects
+# ("recvmsg: Connection reset by peer").
+execute_process(COMMAND ${WINESERVER} -p
+  OUTPUT_FILE ${PREFIX}/wineserver.log ERROR_FILE ${PREFIX}/wineserver.log RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "wineserver -p failed (${rc}) for ${PREFIX}")
 endif()
