@@ -25,7 +25,6 @@ if(GPUINFO_FRONT_END STREQUAL "MSVC")
 else()
   set(other_import_library quillmar-dxgi-gpu-info.lib)
 endif()
-find_program(GPUINFO_DLLTOOL NAMES llvm-dlltool-14 llvm-dlltool HINTS ${CMAKE_DLLTOOL})
 if(GPUINFO_DLLTOOL)
   set(other_import_library ${PROJECT_BINARY_DIR}/package/${other_import_library})
   add_custom_command(OUTPUT ${other_import_library}

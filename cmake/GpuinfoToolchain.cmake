@@ -8,14 +8,31 @@ else()
   set(GPUINFO_FRONT_END GNU)
 endif()
 
-# gpuinfo_strict_warnings(<target>): one strict warning list, as errors.
-function(gpuinfo_strict_warnings target)
+# gpuinfo_strict_warnings(<target> PRIVATE|INTERFACE): one strict warning
+# list, as errors, for the DLL and (through an interface target) everything
+# else built here.
+function(gpuinfo_strict_warnings target scope)
   if(GPUINFO_FRONT_END STREQUAL "MSVC")
-    target_compile_options(${target} PRIVATE /W4 /WX)
+    target_compile_options(${target} ${scope} /W4 /WX)
   else()
-    target_compile_options(${target} PRIVATE
+    target_compile_options(${target} ${scope}
       -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion -Wcast-qual
       -Wformat=2 -Wundef -Wmissing-declarations -Werror)
+  endif()
+endfunction()
+
+# gpuinfo_no_link_time_stamp(<target> PRIVATE|INTERFACE): the same bytes on
+# every link. Microsoft's linker has no fixed stamp: /Brepro writes a hash.
+function(gpuinfo_no_link_time_stamp target scope)
+  if(GPUINFO_FRONT_END STREQUAL "GNU")
+    target_link_options(${target} ${scope} -Wl,--no-insert-timestamp)
+    return()
+  endif()
+  gpuinfo_linker_is_lld(lld)
+  if(lld)
+    target_link_options(${target} ${scope} /timestamp:0)
+  else()
+    target_link_options(${target} ${scope} /Brepro)
   endif()
 endfunction()
 
@@ -48,6 +65,9 @@ function(gpuinfo_linker_is_lld out)
   message(STATUS "quillmar-dxgi-gpu-info: linker is lld: ${is_lld}")
   set(${out} ${is_lld} PARENT_SCOPE)
 endfunction()
+
+# Import libraries made from a .def: for lld, and for the other ABI's users.
+find_program(GPUINFO_DLLTOOL NAMES llvm-dlltool-14 llvm-dlltool HINTS ${CMAKE_DLLTOOL})
 
 # gpuinfo_export_table(<def file> <output source>): writes a source file whose
 # only content is the module's export directory as the .def describes it
