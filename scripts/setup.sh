@@ -23,6 +23,10 @@ test_packages=(
   nodejs npm
   # Python, .NET and Go bindings: wheel tools, mono with its C# compiler and nuget, Go
   python3-build python3-hatchling python3-wheel mono-mcs mono-runtime libmono-system-runtime-serialization4.0-cil nuget golang-go
+  # the Rust binding: Debian's Rust with its Windows standard library, the
+  # crates it builds from (offline), clippy and rustfmt
+  rustc cargo libstd-rust-dev-windows rust-clippy rustfmt
+  librust-serde-dev librust-serde-derive-dev librust-serde-json-dev librust-libloading-dev librust-winapi-dev
 )
 
 case "${1:-}" in

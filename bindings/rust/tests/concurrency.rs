@@ -32,6 +32,8 @@ fn every_report_is_whole() {
     let first_vram = u32::try_from(rule.dedicated_vram_mb_base).unwrap();
     let past_every = usize::try_from(rule.count.base + rule.count.modulus - 1).unwrap();
 
+    // Collected so that every thread starts before the first is joined.
+    #[allow(clippy::needless_collect)]
     let workers: Vec<_> = (0..THREADS)
         .map(|_| {
             thread::spawn(move || {
