@@ -28,6 +28,7 @@ foreach(line IN LISTS messages)
   if(no_exe OR exe STREQUAL "" OR exe STREQUAL "null")
     continue()  # a library, not a program
   endif()
+  file(TO_CMAKE_PATH "${exe}" exe)  # cargo gives C:\ paths on Windows
   string(JSON name GET "${line}" target name)
   file(COPY_FILE ${exe} ${OUT}/${name}.exe ONLY_IF_DIFFERENT)
   list(APPEND copied ${name})

@@ -1,8 +1,8 @@
 # cmake -DCRATE=<file.crate> -DSOURCE=<bindings/rust> -P check_crate.cmake
 # Lists the .crate's files and checks them against what the crate must
 # carry: the manifest cargo writes, the project's LICENSE as a file, the
-# README, and every source, test and example file of the folder, nothing
-# else (no build output, no Cargo.lock of a build but the one cargo adds).
+# README, and every source and example file of the folder, nothing else (no
+# integration tests, which need the project's build, no build output).
 # <name>-<version>.crate holds the folder <name>-<version>.
 get_filename_component(top ${CRATE} NAME)
 string(REGEX REPLACE "[.]crate$" "" top "${top}")
@@ -21,7 +21,7 @@ endforeach()
 # (packed when there is an example) are cargo's own, and so is
 # .cargo_vcs_info.json, written only from a clean git checkout.
 list(REMOVE_ITEM got .cargo_vcs_info.json)
-file(GLOB_RECURSE sources RELATIVE ${SOURCE} ${SOURCE}/src/*.rs ${SOURCE}/tests/*.rs ${SOURCE}/examples/*.rs)
+file(GLOB_RECURSE sources RELATIVE ${SOURCE} ${SOURCE}/src/*.rs ${SOURCE}/examples/*.rs)
 set(want Cargo.toml Cargo.toml.orig Cargo.lock LICENSE README.md ${sources})
 list(SORT want)
 if(NOT got STREQUAL want)
