@@ -1,0 +1,219 @@
+package com.quillmar.gpuinfo;
+
+import static com.quillmar.gpuinfo.StandIn.use;
+import static org.junit.jupiter.api.Assertions.assertAll;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertNotEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.quillmar.gpuinfo.StandIn.Case;
+import java.io.IOException;
+import java.io.InputStream;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.List;
+import java.util.Properties;
+import java.util.function.Supplier;
+import java.util.stream.Collectors;
+import java.util.stream.Stream;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.io.TempDir;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.Arguments;
+import org.junit.jupiter.params.provider.MethodSource;
+
+/**
+ * The binding's real code on the library's own source built as a Linux shared
+ * library (the stand-in), scenario by scenario as bindings/testdata/cases.json
+ * says.
+ */
+class GpuInfoTest {
+    private static final int[] OUTSIDE = {-1, Integer.MAX_VALUE, Integer.MIN_VALUE};
+
+    @BeforeAll
+    static void loadStandIn() {
+        GpuInfo.load(StandIn.LIBRARY);
+    }
+
+    static List<Case> reachable() {
+        return StandIn.reachable();
+    }
+
+    static List<Case> unreachable() {
+        return StandIn.unreachable();
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @MethodSource("reachable")
+    void adaptersAreTheReport(Case c) {
+        use(c);
+        List<Adapter> adapters = GpuInfo.adapters();
+        assertEquals(c.adapters(), adapters);
+        assertEquals("", GpuInfo.lastError());
+        assertEquals(c.hardwareCount(), GpuInfo.adapterCount());
+        assertEquals(c.adapters(), GpuInfo.parseReport(GpuInfo.report()));
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @MethodSource("reachable")
+    void vramMbAgreesWithTheReportAndRefusesOtherIndexes(Case c) {
+        use(c);
+        for (Adapter a : c.adapters()) {
+            // The library saturates what an int can't hold.
+            assertEquals(Math.min(a.dedicatedVramMb(), Integer.MAX_VALUE), GpuInfo.vramMb(a.index()));
+        }
+        int count = c.adapters().size();
+        for (int index : new int[] {count, OUTSIDE[0], OUTSIDE[1], OUTSIDE[2]}) {
+            IndexOutOfBoundsException e = assertThrows(IndexOutOfBoundsException.class, () -> GpuInfo.vramMb(index));
+            assertEquals("no adapter at index " + index + " of " + count, e.getMessage());
+        }
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @MethodSource("reachable")
+    void theListCannotBeChanged(Case c) {
+        use(c);
+        List<Adapter> adapters = GpuInfo.adapters();
+        Adapter any = c.adapters().isEmpty() ? null : c.adapters().get(0);
+        assertAll(
+                () -> assertThrows(UnsupportedOperationException.class, () -> adapters.add(any)),
+                () -> assertThrows(UnsupportedOperationException.class, () -> adapters.clear()));
+    }
+
+    static Stream<Arguments> failingCalls() {
+        List<Supplier<Object>> calls = List.of(GpuInfo::adapters, GpuInfo::adapterCount, GpuInfo::report,
+                () -> GpuInfo.vramMb(0), () -> GpuInfo.vramMb(-1));
+        List<String> names = List.of("adapters()", "adapterCount()", "report()", "vramMb(0)", "vramMb(-1)");
+        return unreachable().stream().flatMap(c -> java.util.stream.IntStream.range(0, calls.size())
+                .mapToObj(i -> Arguments.of(c, names.get(i), calls.get(i))));
+    }
+
+    @ParameterizedTest(name = "{0} {1}")
+    @MethodSource("failingCalls")
+    void anUnreachableDxgiThrowsTheLibrarysReason(Case c, String call, Supplier<Object> body) {
+        use(c);
+        GpuInfoException e = assertThrows(GpuInfoException.class, body::get);
+        assertEquals(c.reason(), e.reason());
+        assertEquals(c.reason(), e.getMessage());
+        assertEquals(c.reason(), GpuInfo.lastError());
+        assertEquals(projectVersion(), GpuInfo.version());
+    }
+
+    @Test
+    void aStaleFailureTextDoesNotTurnABadIndexIntoAFailure() {
+        use("missing");
+        assertThrows(GpuInfoException.class, GpuInfo::adapterCount);
+        use("example");
+        // The counting calls leave the earlier failure text in place when they succeed...
+        assertEquals(1, GpuInfo.adapterCount());
+        assertEquals("dxgi.dll not found", GpuInfo.lastError());
+        // ...so only the report can say that the index, not DXGI, was wrong.
+        assertThrows(IndexOutOfBoundsException.class, () -> GpuInfo.vramMb(99));
+        assertEquals("", GpuInfo.lastError());
+    }
+
+    @Test
+    void resultsAreCopiesThatLaterCallsDoNotRewrite() {
+        Case example = use(StandIn.CASES.get("example"));
+        String report = GpuInfo.report();
+        List<Adapter> adapters = GpuInfo.adapters();
+        String version = GpuInfo.version();
+        use("mixed");
+        assertNotEquals(report, GpuInfo.report());
+        assertThrows(GpuInfoException.class, () -> {
+            use("create_fails");
+            GpuInfo.report();
+        });
+        assertEquals(example.adapters(), GpuInfo.parseReport(report));
+        assertEquals(example.adapters(), adapters);
+        assertEquals(projectVersion(), version);
+    }
+
+    @Test
+    void namesArriveAsTheirCodePoints() {
+        use("beyond_bmp");
+        // One code point each, not a pair of surrogates or replacement marks.
+        assertEquals(List.of(0x1f600, 0x20bb7), GpuInfo.adapters().get(0).name().codePoints()
+                .filter(cp -> cp > 0x7f).boxed().collect(Collectors.toList()));
+    }
+
+    @Test
+    void theVersionIsTheProjects() {
+        assertEquals(projectVersion(), GpuInfo.version());
+    }
+
+    static Stream<Arguments> unloadable() throws IOException {
+        return Stream.of(
+                Arguments.of("no such file", StandIn.LIBRARY.resolveSibling("no-such-library.so"), ""),
+                Arguments.of("not a library", StandIn.CASE_FILE, ""),
+                Arguments.of("a library without the calls", Path.of("/lib/x86_64-linux-gnu/libm.so.6"),
+                        "it lacks gpuinfo_version"));
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @MethodSource("unloadable")
+    void aLibraryThatCannotBeLoadedIsNamedAndTheOneBeforeStays(String what, Path path, String detail) {
+        GpuInfoException e = assertThrows(GpuInfoException.class, () -> GpuInfo.load(path));
+        assertTrue(e.getMessage().startsWith("cannot load " + path.toAbsolutePath()), e.getMessage());
+        assertTrue(e.getMessage().contains(detail), e.getMessage());
+        assertEquals(e.getMessage(), e.reason());
+        use("example");
+        assertEquals(StandIn.CASES.get("example").adapters(), GpuInfo.adapters());
+    }
+
+    @Test
+    void aRelativePathIsTakenFromTheWorkingDirectory() {
+        GpuInfo.load(Path.of("").toAbsolutePath().relativize(StandIn.LIBRARY));
+        use("example");
+        assertEquals(StandIn.CASES.get("example").adapters(), GpuInfo.adapters());
+    }
+
+    @Test
+    void theFirstCallLoadsTheLibraryFromTheClassPath(@TempDir Path folder) throws Exception {
+        // Where JNA looks for this platform's copy, as the jar carries the DLL
+        // under win32-x86-64/.
+        Path resource = folder.resolve(com.sun.jna.Platform.RESOURCE_PREFIX)
+                .resolve(System.mapLibraryName(GpuInfo.LIBRARY_NAME));
+        Files.createDirectories(resource.getParent());
+        Files.copy(StandIn.LIBRARY, resource);
+        ChildJvm.Result result = ChildJvm.probe("example", List.of(), List.of(folder));
+        assertEquals(0, result.exitCode(), result.output());
+        assertTrue(result.output().startsWith("version " + projectVersion() + "\n"), result.output());
+        assertEquals(StandIn.CASES.get("example").adapters().size(),
+                result.output().lines().filter(l -> l.startsWith("name ")).count(), result.output());
+    }
+
+    @Test
+    void noLibraryOnTheClassPathIsAFailureNamingWhereItLooked() throws Exception {
+        ChildJvm.Result result = ChildJvm.probe("example", List.of(), List.of());
+        assertEquals(Probe.LOAD_FAILED, result.exitCode(), result.output());
+        String resource = com.sun.jna.Platform.RESOURCE_PREFIX + "/" + System.mapLibraryName(GpuInfo.LIBRARY_NAME);
+        assertTrue(result.output().startsWith("GpuInfoException cannot load " + resource + " from the class path"),
+                result.output());
+    }
+
+    @Test
+    void namesAreUtf8WhateverThePlatformCharset() throws Exception {
+        for (String scenario : List.of("mixed", "beyond_bmp")) {
+            ChildJvm.Result result = ChildJvm.probe(scenario,
+                    List.of("-Dfile.encoding=ISO-8859-1", "-Djna.encoding=ISO-8859-1"), List.of(),
+                    StandIn.LIBRARY.toString());
+            assertEquals(0, result.exitCode(), result.output());
+            List<String> names = StandIn.CASES.get(scenario).adapters().stream()
+                    .map(a -> "name " + Probe.codePoints(a.name())).toList();
+            assertEquals(names, result.output().lines().filter(l -> l.startsWith("name ")).toList(), scenario);
+        }
+    }
+
+    static String projectVersion() {
+        Properties project = new Properties();
+        try (InputStream in = GpuInfoTest.class.getResourceAsStream("project.properties")) {
+            project.load(in);
+        } catch (IOException e) {
+            throw new AssertionError(e);
+        }
+        return project.getProperty("version");
+    }
+}
