@@ -10,7 +10,6 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import com.quillmar.gpuinfo.StandIn.Case;
 import java.io.IOException;
 import java.io.InputStream;
-import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.List;
 import java.util.Properties;
@@ -172,17 +171,27 @@ class GpuInfoTest {
 
     @Test
     void theFirstCallLoadsTheLibraryFromTheClassPath(@TempDir Path folder) throws Exception {
-        // Where JNA looks for this platform's copy, as the jar carries the DLL
-        // under win32-x86-64/.
-        Path resource = folder.resolve(com.sun.jna.Platform.RESOURCE_PREFIX)
-                .resolve(System.mapLibraryName(GpuInfo.LIBRARY_NAME));
-        Files.createDirectories(resource.getParent());
-        Files.copy(StandIn.LIBRARY, resource);
-        ChildJvm.Result result = ChildJvm.probe("example", List.of(), List.of(folder));
+        ChildJvm.Result result = ChildJvm.probe("example", List.of(), List.of(ChildJvm.classPathWithStandIn(folder)));
         assertEquals(0, result.exitCode(), result.output());
         assertTrue(result.output().startsWith("version " + projectVersion() + "\n"), result.output());
         assertEquals(StandIn.CASES.get("example").adapters().size(),
                 result.output().lines().filter(l -> l.startsWith("name ")).count(), result.output());
+    }
+
+    @Test
+    void theReadmesExampleRuns(@TempDir Path folder) throws Exception {
+        Path example = Path.of(System.getProperty("gpuinfo.examples"), "ListAdapters.java");
+        ChildJvm.Result result = ChildJvm.run("example", List.of("-Dfile.encoding=UTF-8"),
+                List.of(ChildJvm.classPathWithStandIn(folder)), List.of(example.toString()));
+        assertEquals(0, result.exitCode(), result.output());
+        Case c = StandIn.CASES.get("example");
+        assertTrue(result.output().startsWith("quillmar-dxgi-gpu-info " + projectVersion() + ", "
+                + c.hardwareCount() + " hardware adapter(s)\n"), result.output());
+        for (Adapter a : c.adapters()) {
+            assertTrue(result.output().contains(a.index() + "  " + a.name() + "  " + a.vendor() + "  "), result.output());
+        }
+        assertTrue(result.output().endsWith("adapter 0: " + c.adapters().get(0).dedicatedVramMb() + " MiB\n"),
+                result.output());
     }
 
     @Test
