@@ -32,6 +32,12 @@ final class StandIn {
         long hardwareCount() {
             return adapters.stream().filter(a -> !a.software()).count();
         }
+
+        /** The scenario's name, for the tests' names. */
+        @Override
+        public String toString() {
+            return name;
+        }
     }
 
     private StandIn() {
