@@ -3,6 +3,7 @@ package com.quillmar.gpuinfo;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import com.fasterxml.jackson.databind.JsonNode;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Set;
@@ -16,25 +17,28 @@ import java.util.regex.Pattern;
 import org.junit.jupiter.api.Test;
 
 /**
- * Many threads at once on the "changing" scenario, whose every enumeration
- * lists a new generation g: 1 + g % 4 adapters named "Generation g adapter i",
- * device id g % 65536. A call that read the library's text while another
- * rewrote it would mix two generations, or see one generation twice.
+ * Many threads at once on the "changing" scenario, whose every enumeration g
+ * lists a new set of adapters (the rule is bindings/testdata/cases.json's). A
+ * call that read the library's text while another rewrote it would mix two
+ * generations, or see one generation twice.
  */
 class ConcurrencyTest {
+    private static final String SCENARIO = "changing";
     private static final int THREADS = 8;
     private static final int CALLS = 250;
     // Threads that meanwhile make the library enumerate through its other calls.
     private static final int OTHER_THREADS = 2;
-    private static final long NVIDIA = 0x10DE;
-    private static final int GENERATIONS_PER_LIST = 4;
-    private static final long DEVICE_IDS = 65536;
-    private static final Pattern NAME = Pattern.compile("Generation (\\d+) adapter (\\d+)");
+
+    private static final JsonNode RULE = StandIn.generationRule();
+    private static final String NAME = RULE.get("name").textValue();
+    // The name template's {g} and {i} as numbers: which generation a list claims to be.
+    private static final Pattern NAMED = Pattern.compile(
+            Pattern.quote(NAME).replace("{g}", "\\E(\\d+)\\Q").replace("{i}", "\\E(\\d+)\\Q"));
 
     @Test
     void everyResultIsOneWholeReport() throws Exception {
         GpuInfo.load(StandIn.LIBRARY);
-        StandIn.use("changing");
+        StandIn.use(SCENARIO);
         Set<Long> generations = ConcurrentHashMap.newKeySet();
         CountDownLatch start = new CountDownLatch(1);
         ExecutorService pool = Executors.newFixedThreadPool(THREADS + OTHER_THREADS);
@@ -50,13 +54,15 @@ class ConcurrencyTest {
                     return null;
                 }));
             }
+            long mostAdapters = RULE.get("count").get("base").longValue() + RULE.get("count").get("modulus").longValue() - 1;
+            long firstAdapterMb = RULE.get("dedicated_vram_mb_base").longValue();
             for (int t = 0; t < OTHER_THREADS; ++t) {
                 work.add(pool.submit(() -> {
                     start.await();
                     for (int call = 0; call < CALLS; ++call) {
                         int count = GpuInfo.adapterCount();
-                        assertTrue(count >= 1 && count <= GENERATIONS_PER_LIST, "adapterCount() " + count);
-                        assertEquals(1, GpuInfo.vramMb(0));
+                        assertTrue(count >= 1 && count <= mostAdapters, "adapterCount() " + count);
+                        assertEquals(firstAdapterMb, GpuInfo.vramMb(0));
                     }
                     return null;
                 }));
@@ -74,18 +80,27 @@ class ConcurrencyTest {
                 THREADS, CALLS, generations.size(), OTHER_THREADS, CALLS);
     }
 
-    /** The one generation every adapter of the list belongs to. */
+    /** The generation g the list claims to be, once it is exactly what enumeration g lists. */
     private static long wholeGeneration(List<Adapter> adapters) {
         assertTrue(!adapters.isEmpty(), "no adapters");
-        Matcher first = NAME.matcher(adapters.get(0).name());
+        Matcher first = NAMED.matcher(adapters.get(0).name());
         assertTrue(first.matches(), adapters.get(0).name());
         long g = Long.parseLong(first.group(1));
-        assertEquals(1 + g % GENERATIONS_PER_LIST, adapters.size(), "adapters of generation " + g);
-        for (int i = 0; i < adapters.size(); ++i) {
-            Adapter a = adapters.get(i);
-            assertEquals(new Adapter(i, "Generation " + g + " adapter " + i, "NVIDIA", NVIDIA, g % DEVICE_IDS,
-                    i + 1, 1, "", false), a);
-        }
+        assertEquals(expected(g), adapters, "generation " + g);
         return g;
+    }
+
+    private static List<Adapter> expected(long g) {
+        JsonNode count = RULE.get("count");
+        long n = count.get("base").longValue() + g % count.get("modulus").longValue();
+        List<Adapter> adapters = new ArrayList<>();
+        for (int i = 0; i < n; ++i) {
+            adapters.add(new Adapter(i, NAME.replace("{g}", Long.toString(g)).replace("{i}", Integer.toString(i)),
+                    RULE.get("vendor").textValue(), RULE.get("vendor_id").longValue(),
+                    g % RULE.get("device_id_modulus").longValue(), RULE.get("dedicated_vram_mb_base").longValue() + i,
+                    RULE.get("shared_memory_mb").longValue(), RULE.get("driver_version").textValue(),
+                    RULE.get("software").booleanValue()));
+        }
+        return adapters;
     }
 }

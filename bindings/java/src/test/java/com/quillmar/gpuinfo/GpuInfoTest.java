@@ -7,13 +7,16 @@ import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import com.quillmar.gpuinfo.StandIn.Call;
 import com.quillmar.gpuinfo.StandIn.Case;
+import com.quillmar.gpuinfo.StandIn.Failure;
+import com.quillmar.gpuinfo.StandIn.Sequence;
+import com.quillmar.gpuinfo.StandIn.Step;
 import java.io.IOException;
 import java.io.InputStream;
 import java.nio.file.Path;
 import java.util.List;
 import java.util.Properties;
-import java.util.function.Supplier;
 import java.util.stream.Collectors;
 import java.util.stream.Stream;
 import org.junit.jupiter.api.BeforeAll;
@@ -29,8 +32,6 @@ import org.junit.jupiter.params.provider.MethodSource;
  * says.
  */
 class GpuInfoTest {
-    private static final int[] OUTSIDE = {-1, Integer.MAX_VALUE, Integer.MIN_VALUE};
-
     @BeforeAll
     static void loadStandIn() {
         GpuInfo.load(StandIn.LIBRARY);
@@ -38,10 +39,6 @@ class GpuInfoTest {
 
     static List<Case> reachable() {
         return StandIn.reachable();
-    }
-
-    static List<Case> unreachable() {
-        return StandIn.unreachable();
     }
 
     @ParameterizedTest(name = "{0}")
@@ -57,14 +54,14 @@ class GpuInfoTest {
 
     @ParameterizedTest(name = "{0}")
     @MethodSource("reachable")
-    void vramMbAgreesWithTheReportAndRefusesOtherIndexes(Case c) {
+    void vramMbAgreesWithTheReportAndRefusesTheIntExtremes(Case c) {
         use(c);
         for (Adapter a : c.adapters()) {
             // The library saturates what an int can't hold.
             assertEquals(Math.min(a.dedicatedVramMb(), Integer.MAX_VALUE), GpuInfo.vramMb(a.index()));
         }
         int count = c.adapters().size();
-        for (int index : new int[] {count, OUTSIDE[0], OUTSIDE[1], OUTSIDE[2]}) {
+        for (int index : new int[] {Integer.MAX_VALUE, Integer.MIN_VALUE}) {
             IndexOutOfBoundsException e = assertThrows(IndexOutOfBoundsException.class, () -> GpuInfo.vramMb(index));
             assertEquals("no adapter at index " + index + " of " + count, e.getMessage());
         }
@@ -81,23 +78,40 @@ class GpuInfoTest {
                 () -> assertThrows(UnsupportedOperationException.class, () -> adapters.clear()));
     }
 
-    static Stream<Arguments> failingCalls() {
-        List<Supplier<Object>> calls = List.of(GpuInfo::adapters, GpuInfo::adapterCount, GpuInfo::report,
-                () -> GpuInfo.vramMb(0), () -> GpuInfo.vramMb(-1));
-        List<String> names = List.of("adapters()", "adapterCount()", "report()", "vramMb(0)", "vramMb(-1)");
-        return unreachable().stream().flatMap(c -> java.util.stream.IntStream.range(0, calls.size())
-                .mapToObj(i -> Arguments.of(c, names.get(i), calls.get(i))));
+    static Stream<Arguments> errors() {
+        return StandIn.ofTheStandIn().stream().flatMap(c -> c.errors().stream().map(e -> Arguments.of(c, e)));
     }
 
     @ParameterizedTest(name = "{0} {1}")
-    @MethodSource("failingCalls")
-    void anUnreachableDxgiThrowsTheLibrarysReason(Case c, String call, Supplier<Object> body) {
+    @MethodSource("errors")
+    void callsFailAsTheTableSays(Case c, Call call) {
         use(c);
-        GpuInfoException e = assertThrows(GpuInfoException.class, body::get);
-        assertEquals(c.reason(), e.reason());
-        assertEquals(c.reason(), e.getMessage());
-        assertEquals(c.reason(), GpuInfo.lastError());
-        assertEquals(projectVersion(), GpuInfo.version());
+        RuntimeException e = assertThrows(call.thrown(), call::invoke);
+        if (call.failure() == Failure.ENUMERATION) {
+            assertEquals(c.reason(), ((GpuInfoException) e).reason());
+            assertEquals(c.reason(), e.getMessage());
+            assertEquals(c.reason(), GpuInfo.lastError());
+            assertEquals(projectVersion(), GpuInfo.version());
+        } else {
+            assertEquals("no adapter at index " + call.index() + " of " + c.adapters().size(), e.getMessage());
+        }
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @MethodSource("com.quillmar.gpuinfo.StandIn#sequences")
+    void sequencesGiveWhatTheTableSays(Sequence sequence) {
+        for (Step step : sequence.steps()) {
+            use(step.scenario());
+            Call call = step.call();
+            if (call.failure() == null) {
+                assertEquals(call.result().longValue(), ((Number) call.invoke()).longValue(), call.toString());
+                continue;
+            }
+            RuntimeException e = assertThrows(call.thrown(), call::invoke, call.toString());
+            if (call.reason() != null) {
+                assertEquals(call.reason(), ((GpuInfoException) e).reason(), call.toString());
+            }
+        }
     }
 
     @Test
@@ -143,12 +157,13 @@ class GpuInfoTest {
         assertEquals(projectVersion(), GpuInfo.version());
     }
 
-    static Stream<Arguments> unloadable() throws IOException {
-        return Stream.of(
-                Arguments.of("no such file", StandIn.LIBRARY.resolveSibling("no-such-library.so"), ""),
-                Arguments.of("not a library", StandIn.CASE_FILE, ""),
-                Arguments.of("a library without the calls", Path.of("/lib/x86_64-linux-gnu/libm.so.6"),
-                        "it lacks gpuinfo_version"));
+    static Stream<Arguments> unloadable() {
+        return Stream.concat(
+                StandIn.loadErrors().stream().map(e -> Arguments.of("shared: " + e, e.path(), "")),
+                Stream.of(
+                        Arguments.of("not a library", StandIn.CASE_FILE, ""),
+                        Arguments.of("a library without the calls", Path.of("/lib/x86_64-linux-gnu/libm.so.6"),
+                                "it lacks gpuinfo_version")));
     }
 
     @ParameterizedTest(name = "{0}")
