@@ -14,6 +14,8 @@ add_test(NAME binding_java
   COMMAND ${JAVA_MAVEN} --offline --batch-mode --no-transfer-progress -Dstyle.color=never
           --settings ${java_binding_dir}/debian-settings.xml --file ${java_binding_dir}/pom.xml
           -Dgpuinfo.build.dir=${CMAKE_CURRENT_BINARY_DIR}/java test)
+# Bounded: a JVM stuck on a lock would otherwise hold up the whole run.
 set_tests_properties(binding_java PROPERTIES
   LABELS binding-java
+  TIMEOUT 600
   ENVIRONMENT "GPUINFO_STAND_IN=$<TARGET_FILE:binding_stand_in>;GPUINFO_CASES=${BINDING_CASES}")
