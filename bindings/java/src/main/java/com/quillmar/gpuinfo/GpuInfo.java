@@ -32,7 +32,7 @@ import java.util.Objects;
  */
 public final class GpuInfo {
     /** The library's file name without its platform's prefix and suffix. */
-    public static final String LIBRARY_NAME = "quillmar-dxgi-gpu-info";
+    static final String LIBRARY_NAME = "quillmar-dxgi-gpu-info";
 
     // Only reached if the library failed without saying why.
     private static final String UNKNOWN_REASON = "adapter enumeration failed";
