@@ -1,7 +1,7 @@
 # The Java binding's JUnit 5 tests in Java 17 against the library's source
 # built as a Linux shared library (binding_stand_in), run by Maven offline
 # against Debian's own repository of Java packages. Included by the native
-# build (tests/native), which defines binding_stand_in and BINDING_CASES.
+# build's CMakeLists, which defines binding_stand_in and BINDING_CASES.
 # Maven writes into the build tree, never into the source folder.
 find_program(JAVA_MAVEN mvn)
 if(NOT JAVA_MAVEN)
