@@ -1,0 +1,22 @@
+'use strict';
+// A worker thread of the concurrency test: its own copy of the package (and
+// its own koffi handle on the process's one DLL) calling adapters() in a
+// loop, and in every other worker the counting calls between, which
+// enumerate too. Posts every result back at once.
+
+const { parentPort, workerData } = require('node:worker_threads');
+const gpu = require('quillmar-dxgi-gpu-info');
+
+const results = [];
+for (let k = 0; k < workerData.calls; k++) {
+  try {
+    results.push({ list: gpu.adapters() });
+    if (workerData.counting) {
+      gpu.adapterCount();
+      gpu.vramMb(0);
+    }
+  } catch (err) {
+    results.push({ error: String(err) });
+  }
+}
+parentPort.postMessage(results);
