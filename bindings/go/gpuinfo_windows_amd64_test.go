@@ -34,7 +34,7 @@ var seamMode = flag.String("seam", "",
 // Concurrency test: goroutines, and calls of Adapters each makes.
 const (
 	concurrentGoroutines = 16
-	callsPerGoroutine    = 40
+	callsPerGoroutine    = 100
 )
 
 // The seam's modes (tests/seam/dxgi_seam.h).

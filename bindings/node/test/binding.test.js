@@ -8,6 +8,7 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
+const { once } = require('node:events');
 const { Worker } = require('node:worker_threads');
 const gpu = require('quillmar-dxgi-gpu-info');
 
@@ -15,7 +16,7 @@ const INT32_MIN = -2147483648;
 const INT32_MAX = 2147483647;
 // Concurrency: worker threads, and calls of adapters() each makes.
 const WORKERS = 8;
-const CALLS_PER_WORKER = 40;
+const CALLS_PER_WORKER = 400;
 
 const table = JSON.parse(fs.readFileSync(path.join(__dirname, 'cases.json'), 'utf8'));
 const caseName = process.argv[2];
@@ -183,16 +184,18 @@ if (expected.generation) {
   // One thread can't interleave two synchronous calls: the lock matters
   // between worker threads, which call the one DLL on threads of their own.
   test(`${WORKERS} worker threads x ${CALLS_PER_WORKER} calls of adapters(): every report whole`, async () => {
-    const runs = [];
+    // Workers start up at their own pace: each says it is ready, then waits
+    // on `start` until all are. once() rejects on a worker's 'error'.
+    const start = new Int32Array(new SharedArrayBuffer(4));
+    const workers = [];
     for (let w = 0; w < WORKERS; w++) {
-      const worker = new Worker(path.join(__dirname, 'concurrency_worker.js'),
-        { workerData: { calls: CALLS_PER_WORKER, counting: w % 2 === 1 } });
-      runs.push(new Promise((resolve, reject) => {
-        worker.once('message', resolve);
-        worker.once('error', reject);
-        worker.once('exit', (code) => reject(new Error(`worker ${w} exited with ${code} before answering`)));
-      }));
+      workers.push(new Worker(path.join(__dirname, 'concurrency_worker.js'),
+        { workerData: { calls: CALLS_PER_WORKER, counting: w % 2 === 1, start: start.buffer } }));
     }
+    await Promise.all(workers.map((worker) => once(worker, 'message')));
+    const runs = workers.map((worker) => once(worker, 'message').then(([results]) => results));
+    Atomics.store(start, 0, 1);
+    Atomics.notify(start, 0);
     const results = (await Promise.all(runs)).flat();
     assert.equal(results.length, WORKERS * CALLS_PER_WORKER);
     const seen = new Set();
