@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Runs a Windows program under Wine with its output in files, then prints
-them and exits with the program's code. Windows .NET starts Wine's services
+it and exits with the program's code. Windows .NET starts Wine's services
 (the event log, RPC) in the prefix, and those inherit the program's standard
 handles: given a pipe, they would hold the test's output open long after the
 program ended.
@@ -10,7 +10,9 @@ program ended.
 import os
 import subprocess
 import sys
-import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "tests", "support"))
+import checks  # noqa: E402
 
 RUN_TIMEOUT_S = 600
 
@@ -19,18 +21,12 @@ def main():
     if len(sys.argv) < 3:
         print(__doc__)
         return 2
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        try:
-            code = subprocess.run(sys.argv[1:], stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                                  timeout=RUN_TIMEOUT_S).returncode
-        except subprocess.TimeoutExpired:
-            code = None
-        for stream in (out, err):
-            stream.seek(0)
-            sys.stdout.write(stream.read().decode("utf-8", "replace"))
-    if code is None:
+    try:
+        code, out, err = checks.run(sys.argv[1:], RUN_TIMEOUT_S)
+    except subprocess.TimeoutExpired:
         print(f"FAIL: {os.path.basename(sys.argv[2])} did not finish in {RUN_TIMEOUT_S} s")
         return 1
+    sys.stdout.write((out + err).decode("utf-8", "replace"))
     return code
 
 
