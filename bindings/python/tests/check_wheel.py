@@ -5,8 +5,9 @@ byte for byte as built and nothing else, that RECORD lists every file once
 with its right sha256 and size, that METADATA holds only fields of the
 version it declares, with the project URLs, and that the console script is
 declared. Then pip installs it (as for Windows x64, into a folder) and the
-installed command runs: --help, and without a DLL this system can load,
-exit 3 naming the path it tried."""
+installed command runs: --help, and --version (on Windows, with the DLL;
+elsewhere, without a library this system can load: exit 3 naming the path
+it tried)."""
 import argparse
 import base64
 import csv
@@ -58,18 +59,28 @@ def install_and_run(wheel, package_files):
         for name, data in package_files.items():
             path = os.path.join(target, *name.split("/"))
             check(os.path.isfile(path) and open(path, "rb").read() == data, f"installed {name} differs")
-        script = os.path.join(target, "bin", CONSOLE_SCRIPT)
-        check(os.path.isfile(script), f"no {CONSOLE_SCRIPT} command installed")
         env = dict(os.environ, PYTHONPATH=target, PYTHONDONTWRITEBYTECODE="1")
-        usage = subprocess.run([sys.executable, script, "--help"], env=env, capture_output=True, timeout=RUN_TIMEOUT_S)
+        if sys.platform == "win32":
+            # The launcher pip makes, and the DLL the wheel carries: a real run.
+            command = [os.path.join(target, "Scripts", CONSOLE_SCRIPT + ".exe")]
+        else:
+            command = [sys.executable, os.path.join(target, "bin", CONSOLE_SCRIPT)]
+        check(os.path.isfile(command[-1]), f"no {CONSOLE_SCRIPT} command installed")
+        usage = subprocess.run([*command, "--help"], env=env, capture_output=True, timeout=RUN_TIMEOUT_S)
         check(usage.returncode == 0 and b"quillmar-gpuinfo [--json | --version | --help]" in usage.stdout,
               f"{CONSOLE_SCRIPT} --help: exit {usage.returncode}\n{usage.stdout!r}{usage.stderr!r}")
-        missing = os.path.join(target, PACKAGE, LINUX_LIBRARY_NAME)
-        run = subprocess.run([sys.executable, script], env=env, capture_output=True, timeout=RUN_TIMEOUT_S)
-        check(run.returncode == 3 and f"quillmar_gpuinfo: cannot load {missing}: ".encode() in run.stderr,
-              f"{CONSOLE_SCRIPT} without a library: exit {run.returncode}\n{run.stderr!r}")
-        print(f"  {CONSOLE_SCRIPT} --help: exit {usage.returncode}; without {LINUX_LIBRARY_NAME}: exit {run.returncode}, "
-              f"{run.stderr.decode().strip()}")
+        run = subprocess.run([*command, "--version"], env=env, capture_output=True, timeout=RUN_TIMEOUT_S)
+        if sys.platform == "win32":
+            check(run.returncode == 0 and run.stdout == b"quillmar_gpuinfo 1.0.0 (library 1.0.0)\n",
+                  f"{CONSOLE_SCRIPT} --version: exit {run.returncode}\n{run.stdout!r}{run.stderr!r}")
+            said = run.stdout.decode().strip()
+        else:
+            # No library this system can load beside the package: exit 3, naming the path tried.
+            missing = os.path.join(target, PACKAGE, LINUX_LIBRARY_NAME)
+            check(run.returncode == 3 and f"quillmar_gpuinfo: cannot load {missing}: ".encode() in run.stderr,
+                  f"{CONSOLE_SCRIPT} without a library: exit {run.returncode}\n{run.stderr!r}")
+            said = run.stderr.decode().strip()
+        print(f"  {CONSOLE_SCRIPT} --help: exit {usage.returncode}; --version: exit {run.returncode}, {said}")
 
 
 def main():
