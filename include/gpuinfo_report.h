@@ -243,9 +243,10 @@ static inline int gpuinfo_skip_number_(gpuinfo_reader_ *r)
     if (!gpuinfo_is_digit_(*r->at))
         return gpuinfo_fail_(r, r->at);
     if (*r->at == '0')
-        ++r->at;
-    while (gpuinfo_is_digit_(*r->at))
-        ++r->at;
+        ++r->at; /* JSON has no leading zeros */
+    else
+        while (gpuinfo_is_digit_(*r->at))
+            ++r->at;
     if (*r->at == '.') {
         if (!gpuinfo_is_digit_(*++r->at))
             return gpuinfo_fail_(r, r->at);
