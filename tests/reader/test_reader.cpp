@@ -56,6 +56,15 @@ json shared_cases()
     return json::parse(file).at("cases");
 }
 
+/* A case's adapters as the library writes them: the bindings' data gives
+ * software as a truth value, the report as 0 or 1. */
+json as_reported(json adapters)
+{
+    for (auto &a : adapters)
+        a["software"] = a["software"].get<bool>() ? 1 : 0;
+    return adapters;
+}
+
 /* The report of `adapters` with the keys of every object in reverse order
  * and keys the record does not have, of every JSON type, at both levels. */
 std::string reordered_with_added_keys(const json &adapters)
@@ -82,7 +91,8 @@ TEST(Reader, ReadsEveryReportOfTheSharedCasesInEveryFormJsonAllows)
     for (const auto &c : shared_cases()) {
         if (!c.contains("adapters"))
             continue;
-        const json doc = {{"adapters", c["adapters"]}};
+        const json adapters = as_reported(c["adapters"]);
+        const json doc = {{"adapters", adapters}};
         const struct {
             const char *form;
             std::string text;
@@ -90,11 +100,11 @@ TEST(Reader, ReadsEveryReportOfTheSharedCasesInEveryFormJsonAllows)
             {"compact", doc.dump()},
             {"indented, with line breaks and tabs", doc.dump(1, '\t')},
             {"every character past ASCII as \\u escapes", doc.dump(-1, ' ', true)},
-            {"keys reversed, keys added at both levels", reordered_with_added_keys(c["adapters"])},
+            {"keys reversed, keys added at both levels", reordered_with_added_keys(adapters)},
         };
         for (const auto &f : forms) {
             SCOPED_TRACE(c["name"].get<std::string>() + ", " + f.form);
-            expect_records(f.text, c["adapters"]);
+            expect_records(f.text, adapters);
         }
     }
 }
