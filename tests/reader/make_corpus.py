@@ -41,6 +41,8 @@ seeds = {
         dict(cases["example"]["adapters"][0], index=i, name=name) for i, name in
         enumerate(["a" * 191, "a" * 190 + "\u00e9", "a" * 189 + "\u20ac", "a" * 188 + "\U0001F600"])]},
         separators=(",", ":"), ensure_ascii=False)),
+    "escapes_of_every_length": (16, json.dumps({"adapters": [
+        dict(cases["example"]["adapters"][0], name="\x01A\u00e9\u20ac\U0001F600")]}, separators=(",", ":"))),
     "simple_escapes": (16, adapter(name="q\" b\\ s/ \b\f\n\r\t", vendor="V" * 40, driver_version="9" * 70)),
     "nested_deep": (16, '{"x":' + "[" * 62 + "{}" + "]" * 62 + ',"adapters":[]}'),
     "refused_key_missing": (16, example.replace(',"vendor":"AMD"', "")),
