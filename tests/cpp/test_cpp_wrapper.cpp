@@ -3,8 +3,8 @@
  * handed to it through the seam: the shared binding cases and sequences
  * (bindings/testdata/cases.json), and many threads calling adapters() while
  * every enumeration lists a new generation.
- *   test_wrapper          the cases through the seam
- *   test_wrapper wine     the "wine" case: the system's own DXGI */
+ *   test_cpp_wrapper        the cases through the seam
+ *   test_cpp_wrapper wine   the "wine" case: the system's own DXGI */
 #include "gpuinfo.hpp"
 #include "harness.h"
 
