@@ -116,6 +116,21 @@ TEST(ConvertName, ReadsAtMost128UnitsOfAnUnterminatedDescription)
     }
 }
 
+TEST(ConvertName, EmptyDescriptionStillEndsTheName)
+{
+    const std::u16string cases[] = {u"", std::u16string(1, u'\0') + u"after the NUL"};
+    for (const auto &text : cases) {
+        std::unique_ptr<char16_t[]> description(new char16_t[DESCRIPTION_UNITS]());
+        memcpy(description.get(), text.data(), text.size() * sizeof(char16_t));
+        std::unique_ptr<char[]> name(new char[NAME_SIZE]);
+        memset(name.get(), 0x5A, NAME_SIZE); /* whatever the buffer held */
+        fake::reset(fake::scenario());
+        convert_name(description.get(), name.get());
+        EXPECT_EQ(name[0], '\0');
+        EXPECT_TRUE(fake::statistics().converted_units.empty()) << "nothing to convert";
+    }
+}
+
 TEST(ConvertName, FailedConversionLeavesTheNameEmpty)
 {
     fake::scenario s;

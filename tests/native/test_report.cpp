@@ -254,25 +254,18 @@ TEST(FormatReport, ShorterReportLeavesNothingOfTheLongerBehind)
     EXPECT_EQ(report_of({}), "{\"adapters\":[]}");
 }
 
-TEST(FormatReport, MoreRecordsThanTheBufferHoldsStayCompleteJson)
+TEST(FormatReport, NoMoreObjectsThanAnEnumerationGives)
 {
-    /* Not reachable through enumeration (at most 16 records), but the
-     * report must stay whole JSON with whole objects if it ever is. Names of
-     * every escaped length move the point where the buffer runs out across
-     * all positions inside an object. */
-    for (size_t quotes = 0; quotes <= 126; ++quotes) {
+    /* Not reachable through enumeration (at most 16 records): the report
+     * holds the first sixteen, whole, and the buffer is proven to fit that
+     * many at their longest. */
+    for (size_t quotes : {0, 63, 126}) {
         SCOPED_TRACE(quotes);
         std::vector<adapter_info> table(40, widest_record());
         for (size_t i = 0; i < table.size(); i += 2)
             table[i] = make_record(rep(quotes, '"'), 0x10DE, 7, 1ull << 40, 1ull << 33, "1.2.3.4", 0);
         std::string got = report_of(table);
-        json::value doc;
-        std::string error;
-        ASSERT_TRUE(json::parse(got, &doc, &error)) << error;
-        size_t kept = doc.at("adapters").size();
-        EXPECT_GE(kept, (size_t)MAX_ADAPTERS);
-        EXPECT_LT(kept, table.size());
-        EXPECT_EQ(checks::report_problem(got, table.data(), (int)kept, true), "");
+        EXPECT_EQ(checks::report_problem(got, table.data(), MAX_ADAPTERS, true), "");
     }
 }
 
