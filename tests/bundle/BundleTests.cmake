@@ -1,11 +1,11 @@
 # The release bundle as its users meet it (check_bundle.py). The zip is part
 # of the default build, so every test run sees the current one.
 find_package(Python3 COMPONENTS Interpreter)
-find_program(BUNDLE_LLVM_NM NAMES llvm-nm-14 llvm-nm)
-find_program(BUNDLE_LLVM_READOBJ NAMES llvm-readobj-14 llvm-readobj)
-find_program(BUNDLE_LLVM_OBJDUMP NAMES llvm-objdump-14 llvm-objdump)
-find_program(BUNDLE_CLANG NAMES clang-14 clang)
-find_program(BUNDLE_LLD_LINK NAMES lld-link-14 lld-link)
+find_program(BUNDLE_LLVM_NM NAMES llvm-nm-19 llvm-nm)
+find_program(BUNDLE_LLVM_READOBJ NAMES llvm-readobj-19 llvm-readobj)
+find_program(BUNDLE_LLVM_OBJDUMP NAMES llvm-objdump-19 llvm-objdump)
+find_program(BUNDLE_CLANG NAMES clang-19 clang)
+find_program(BUNDLE_LLD_LINK NAMES lld-link-19 lld-link)
 
 set(check_bundle ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/bundle/check_bundle.py)
 set(bundle_args --zip ${BUNDLE_ZIP_FILE} --source ${PROJECT_SOURCE_DIR} --cmake ${CMAKE_COMMAND})
