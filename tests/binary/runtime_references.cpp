@@ -9,7 +9,7 @@
 extern "C" size_t gpuinfo_big_frame(size_t i);
 extern "C" size_t gpuinfo_big_frame(size_t i)
 {
-    volatile char block[3 * 4096];
+    volatile unsigned char block[3 * 4096];
     block[i % sizeof block] = 1;
     return block[(i * 7) % sizeof block];
 }
@@ -19,7 +19,7 @@ extern "C" size_t gpuinfo_big_frame(size_t i)
 extern "C" size_t gpuinfo_guarded(size_t i);
 extern "C" size_t gpuinfo_guarded(size_t i)
 {
-    volatile char text[64];
+    volatile unsigned char text[64];
     text[i % sizeof text] = 1;
     return text[0];
 }
