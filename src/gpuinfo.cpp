@@ -31,18 +31,32 @@ static char g_err[ERROR_SIZE];
 static char g_json[JSON_BUFFER_SIZE];
 
 /* The DLL links no C runtime, so it copies, clears and measures with these.
- * The build keeps the compilers from turning the loops back into memcpy,
- * memset or strlen calls (src/CMakeLists.txt). */
+ * The build keeps GCC and clang from turning the loops back into memcpy,
+ * memset or strlen calls (src/CMakeLists.txt); cl has no such switch, so
+ * with cl the copies are the string instructions themselves. */
+#if defined(_MSC_VER) && !defined(__clang__)
+#include <intrin.h>
+#define COPY_BYTES_INTRINSIC 1
+#endif
+
 static void copy_bytes(char *out, const char *in, size_t n)
 {
+#ifdef COPY_BYTES_INTRINSIC
+    __movsb(reinterpret_cast<unsigned char *>(out), reinterpret_cast<const unsigned char *>(in), n);
+#else
     for (size_t i = 0; i < n; ++i)
         out[i] = in[i];
+#endif
 }
 
 static void zero_bytes(void *out, size_t n)
 {
+#ifdef COPY_BYTES_INTRINSIC
+    __stosb(static_cast<unsigned char *>(out), 0, n);
+#else
     for (size_t i = 0; i < n; ++i)
         static_cast<char *>(out)[i] = 0;
+#endif
 }
 
 static size_t text_length(const char *text)
@@ -91,8 +105,10 @@ static HMODULE load_dxgi(void)
  * skipped and take no position. Every reference obtained is released here.
  * Without `texts`, name and driver_version stay empty (the DXGI calls are the
  * same): the counting calls never read them, and converting and formatting
- * them would be most of those calls' own cost. */
-GPUINFO_INTERNAL int enum_adapters(adapter_info *table, bool texts)
+ * them would be most of those calls' own cost. Out of line, so that its
+ * locals never join a caller's record table in one frame past the 4 KiB
+ * that needs a stack probe, however much a compiler inlines. */
+NOINLINE GPUINFO_INTERNAL int enum_adapters(adapter_info *table, bool texts)
 {
     HMODULE dxgi = load_dxgi(); /* never freed: later calls reuse the module */
     if (!dxgi) {
