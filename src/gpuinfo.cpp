@@ -26,6 +26,13 @@ static const char ERR_NO_DXGI[] = "dxgi.dll not found";
 static const char ERR_NO_ENTRY[] = "CreateDXGIFactory not found";
 static const char ERR_NO_FACTORY[] = "CreateDXGIFactory failed";
 
+/* Kept out of line where the comment at the function says why. */
+#ifdef _MSC_VER
+#define NOINLINE __declspec(noinline)
+#else
+#define NOINLINE __attribute__((noinline))
+#endif
+
 /* Zero-filled at load; see gpuinfo.h for who rewrites them and when. */
 static char g_err[ERROR_SIZE];
 static char g_json[JSON_BUFFER_SIZE];
@@ -245,20 +252,13 @@ static char *put_quad(char *at, unsigned quad)
     return put_pair(put_pair(at, quad % 100), quad / 100);
 }
 
-/* Out of line: clang otherwise writes a copy at each of the ten calls and
- * the DLL grows by half for no measurable gain. */
-#ifdef _MSC_VER
-#define NOINLINE __declspec(noinline)
-#else
-#define NOINLINE __attribute__((noinline))
-#endif
-
 /* Writes UINT64_DIGITS bytes at `out`, of which the number's own
  * decimal_length(v) are the first: the rest is zeros for the appenders after
  * it to write over, so the digits go out in one copy of a fixed length,
  * which the compilers make a few moves of. Four digits a division, in
  * 32-bit arithmetic once the value fits it: every number of the report but
- * the sizes does from the start. */
+ * the sizes does from the start. Out of line: clang otherwise writes a copy
+ * at each of the ten calls and the DLL grows by half for no measurable gain. */
 NOINLINE static char *append_decimal(char *out, uint64_t v)
 {
     char digits[2 * UINT64_DIGITS] = {};
