@@ -17,5 +17,11 @@ foreach(group table json usage console unusable failure folders reader)
   gpuinfo_wine_test(tool_${group} DXGI fake LABELS tool COMMAND ${check_tool} ${group} ${tool_args})
 endforeach()
 foreach(dxgi missing no_entry wine)
-  gpuinfo_wine_test(tool_dxgi_${dxgi} DXGI ${dxgi} LABELS tool COMMAND ${check_tool} ${dxgi} ${tool_args})
+  # The machine's own DXGI: Wine's no3d adapter in the private prefix, any
+  # machine's adapters elsewhere.
+  set(machine_args "")
+  if(dxgi STREQUAL "wine" AND GPUINFO_UNDER_WINE)
+    set(machine_args --expect-wine-no3d)
+  endif()
+  gpuinfo_wine_test(tool_dxgi_${dxgi} DXGI ${dxgi} LABELS tool COMMAND ${check_tool} ${dxgi} ${tool_args} ${machine_args})
 endforeach()
