@@ -21,10 +21,16 @@ else()
   message(WARNING "bundle_import_libs not registered: llvm-nm, llvm-readobj or llvm-objdump missing")
 endif()
 # Two builds in two folders give the same zip; the second folder is made
-# from nothing each time (a few seconds: only the DLL and the tool).
+# from nothing each time (a few seconds: only the DLL and the tool), with the
+# same toolchain file, or on Windows itself the same compilers.
+if(CMAKE_TOOLCHAIN_FILE)
+  set(second_build_compilers --toolchain ${CMAKE_TOOLCHAIN_FILE})
+else()
+  set(second_build_compilers --c-compiler ${CMAKE_C_COMPILER} --cxx-compiler ${CMAKE_CXX_COMPILER})
+endif()
 add_test(NAME bundle_reproducible COMMAND ${check_bundle} reproducible ${bundle_args}
   --second-build ${CMAKE_BINARY_DIR}/bundle/second-build --build-type ${CMAKE_BUILD_TYPE}
-  --toolchain ${CMAKE_TOOLCHAIN_FILE})
+  --generator ${CMAKE_GENERATOR} ${second_build_compilers})
 
 foreach(test bundle_contents bundle_import_libs bundle_reproducible)
   if(TEST ${test})

@@ -45,8 +45,10 @@ def fetch(npm, cache, name, version):
                "--fetch-retries=1", "--fetch-timeout=60000", "--loglevel=error"]
         try:
             run = subprocess.run(cmd, cwd=tmp, capture_output=True, text=True, timeout=NPM_TIMEOUT_S)
-        except FileNotFoundError:
-            fail(f"npm not found as '{npm}'")
+        except OSError as error:
+            # Not there, or not a program Windows can start (the shell
+            # script "npm" beside npm.cmd: WinError 193).
+            fail(f"npm can't be run as '{npm}': {error}")
         except subprocess.TimeoutExpired:
             print(f"SKIP: npm registry unreachable (npm pack {name}@{version} timed out)")
             sys.exit(SKIP_CODE)
