@@ -23,6 +23,8 @@ test_packages=(
   nodejs npm
   # Python, .NET and Go bindings: wheel tools, mono with its C# compiler and nuget, Go
   python3-build python3-hatchling python3-wheel mono-mcs mono-runtime libmono-system-runtime-serialization4.0-cil nuget golang-go
+  # a checkout as Windows makes it (tests/workflow)
+  git
 )
 
 case "${1:-}" in
