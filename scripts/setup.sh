@@ -23,6 +23,11 @@ test_packages=(
   nodejs npm
   # Python, .NET and Go bindings: wheel tools, mono with its C# compiler and nuget, Go
   python3-build python3-hatchling python3-wheel mono-mcs mono-runtime libmono-system-runtime-serialization4.0-cil nuget golang-go
+  # the Java binding: Java 17, and Maven offline against Debian's repository
+  # of Java packages (/usr/share/maven-repo): the plugins it builds and tests
+  # with, JNA, Jackson and JUnit 5
+  openjdk-17-jdk-headless maven libmaven-resources-plugin-java libmaven-compiler-plugin-java
+  libmaven-jar-plugin-java libsurefire-java libjna-java libjackson2-databind-java junit5
   # a checkout as Windows makes it (tests/workflow)
   git
 )

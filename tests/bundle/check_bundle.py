@@ -17,15 +17,17 @@ groups:
 import argparse
 import datetime
 import hashlib
-import json
 import os
 import re
 import shutil
 import struct
-import subprocess
 import sys
 import tempfile
 import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import checks  # noqa: E402 (found through the path just set)
+from checks import check  # noqa: E402
 
 RUN_TIMEOUT_SECONDS = 300
 NAME = "quillmar-dxgi-gpu-info"
@@ -37,36 +39,14 @@ BUNDLE_FILES = sorted([
     f"lib/{NAME}.def", f"lib/{NAME}.dll.a", f"lib/{NAME}.lib",
     f"lib/cmake/{NAME}/{NAME}-config.cmake", f"lib/cmake/{NAME}/{NAME}-config-version.cmake",
 ])
-# The example preset's report, from the C header every test reads: the one
-# string literal on its #define line (its escapes \" and \\ are JSON's too).
-with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "reports.h"),
-          encoding="utf-8") as _header:
-    EXAMPLE_REPORT = json.loads(re.search(r'^#define EXAMPLE_REPORT ("(?:[^"\\]|\\.)*")$', _header.read(),
-                                          re.M).group(1))
-
-failures = []
-
-
-def check(cond, label, message):
-    if not cond:
-        failures.append(f"[{label}] {message}")
-        print(f"FAIL [{label}] {message}", flush=True)
-    return cond
+EXAMPLE_REPORT = checks.example_report()
 
 
 def run(command, label, cwd=None, env=None, stdout_file=None):
-    """Runs a command, its output in files (Windows programs under Wine
-    cannot always write to pipes); returns (exit code, stdout, stderr)."""
-    with tempfile.TemporaryDirectory() as tmp:
-        out_path = stdout_file or os.path.join(tmp, "out")
-        err_path = os.path.join(tmp, "err")
-        with open(out_path, "wb") as out, open(err_path, "wb") as err:
-            code = subprocess.run(command, stdout=out, stderr=err, cwd=cwd, env=env,
-                                  timeout=RUN_TIMEOUT_SECONDS).returncode
-        with open(out_path, "rb") as out, open(err_path, "rb") as err:
-            result = code, out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace")
+    """(exit code, stdout, stderr) of a command, its output as text."""
+    code, out, err = checks.run(command, RUN_TIMEOUT_SECONDS, cwd=cwd, env=env, stdout_file=stdout_file)
     print(f"[{label}] {os.path.basename(command[0])} ... -> exit {code}", flush=True)
-    return result
+    return code, out.decode("utf-8", "replace"), err.decode("utf-8", "replace")
 
 
 def unpack(zip_path, into):
@@ -315,8 +295,7 @@ def main():
     ctx = parser.parse_args()
     with tempfile.TemporaryDirectory() as tmp:
         GROUPS[ctx.group](ctx, tmp)
-    print(f"{len(failures)} failed")
-    return 1 if failures else 0
+    return checks.finish()
 
 
 if __name__ == "__main__":

@@ -26,6 +26,7 @@ struct fake_adapter_object {
 
 static struct fake_scenario g_scenario;
 static int g_scenario_set;
+static unsigned g_generation; /* enumerations so far of a changing scenario */
 static struct fake_stats g_stats;
 static struct fake_factory g_factory;
 static struct fake_adapter_object g_adapters[FAKE_DXGI_MAX_ADAPTERS];
@@ -285,6 +286,7 @@ void fake_dxgi_set_scenario(const struct fake_scenario *scenario)
 {
     g_scenario = *scenario;
     g_scenario_set = 1;
+    g_generation = 0;
     memset(&g_stats, 0, sizeof g_stats);
     for (int i = 0; i < FAKE_DXGI_MAX_ADAPTERS; ++i)
         g_stats.live_refs += (int)g_adapters[i].refs;
@@ -318,6 +320,8 @@ HRESULT WINAPI CreateDXGIFactory(REFIID riid, void **factory)
         return unexpected();
     if (FAILED(g_scenario.create_hr) || g_scenario.create_gives_null)
         return g_scenario.create_hr;
+    if (g_scenario.changes_every_call)
+        fake_generation(&g_scenario, ++g_generation);
     g_factory.iface.lpVtbl = &fake_factory_vtbl;
     take_ref(&g_factory.refs);
     *factory = &g_factory.iface;

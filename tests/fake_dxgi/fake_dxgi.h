@@ -30,6 +30,7 @@ struct fake_scenario {
     int create_gives_null;  /* success without a factory */
     int adapter_count;      /* adapters listed; indexes past them give end_hr */
     HRESULT end_hr;         /* 0 stands for DXGI_ERROR_NOT_FOUND */
+    int changes_every_call; /* each factory lists the next generation (fake_generation) */
     struct fake_adapter adapters[FAKE_DXGI_MAX_ADAPTERS];
 };
 

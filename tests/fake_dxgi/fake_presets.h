@@ -6,6 +6,7 @@
 #ifndef FAKE_PRESETS_H
 #define FAKE_PRESETS_H
 
+#include <stdio.h>
 #include <string.h>
 
 #include "fake_dxgi.h"
@@ -162,6 +163,23 @@ static inline void fake_preset_workstation(struct fake_scenario *s)
     fake_add_basic_render_driver(s);
 }
 
+/* Generation g of the "changing" preset, what the g-th enumeration lists:
+ * 1 + g % 4 adapters named "Generation <g> adapter <i>" with device id
+ * g % 65536, so a report that mixes two enumerations shows it in every
+ * adapter. Concurrency tests of the bindings use it: a whole report has one
+ * g throughout and 1 + g % 4 adapters. */
+enum { FAKE_GENERATION_SIZES = 4 };
+
+static inline void fake_generation(struct fake_scenario *s, unsigned g)
+{
+    char name[48];
+    s->adapter_count = 0;
+    for (unsigned i = 0; i < 1 + g % FAKE_GENERATION_SIZES; ++i) {
+        snprintf(name, sizeof name, "Generation %u adapter %u", g, i);
+        fake_add_adapter(s, name, FAKE_VENDOR_NVIDIA, g % 65536, (SIZE_T)(i + 1) << 20, (SIZE_T)1 << 20);
+    }
+}
+
 /* Fills *out with the named preset; returns 0 for an unknown name. */
 static inline int fake_preset(const char *name, struct fake_scenario *out)
 {
@@ -182,6 +200,10 @@ static inline int fake_preset(const char *name, struct fake_scenario *out)
         return fake_preset_basic_render(out), 1;
     if (!strcmp(name, "workstation"))
         return fake_preset_workstation(out), 1;
+    if (!strcmp(name, "changing")) {
+        out->changes_every_call = 1;
+        return 1;
+    }
     if (!strcmp(name, "create_fails")) {
         out->create_hr = E_FAIL;
         return 1;

@@ -28,6 +28,7 @@ struct state {
     scenario s;
     stats st;
     int conversions = 0;
+    unsigned generation = 0; /* enumerations so far of a changing scenario */
     /* Objects live until the next reset whatever their count, so a
      * reference the library mishandles shows in the statistics instead of
      * as a crash in the middle of a test. */
@@ -189,6 +190,31 @@ private:
     counted count_;
 };
 
+/* The adapters of one of the double's scenarios, as the stand-in keeps them. */
+std::vector<adapter> adapters_of(const ::fake_scenario &given)
+{
+    std::vector<adapter> out;
+    for (int i = 0; i < given.adapter_count; ++i) {
+        const ::fake_adapter &g = given.adapters[i];
+        adapter a;
+        a.description.assign(g.description, FAKE_DXGI_DESCRIPTION_UNITS);
+        a.vendor_id = g.vendor_id;
+        a.device_id = g.device_id;
+        a.subsys_id = g.subsys_id;
+        a.revision = g.revision;
+        a.dedicated_video_memory = g.dedicated_video_memory;
+        a.dedicated_system_memory = g.dedicated_system_memory;
+        a.shared_system_memory = g.shared_system_memory;
+        a.enum_hr = g.enum_hr;
+        a.enum_gives_null = g.enum_gives_null != 0;
+        a.desc_hr = g.desc_hr;
+        a.version_hr = g.version_hr;
+        a.driver_version = g.driver_version;
+        out.push_back(a);
+    }
+    return out;
+}
+
 HRESULT WINAPI create_factory(REFIID riid, void **out)
 {
     state &g = current();
@@ -202,6 +228,11 @@ HRESULT WINAPI create_factory(REFIID riid, void **out)
     }
     if (FAILED(g.s.create_hr) || g.s.create_gives_null)
         return g.s.create_hr;
+    if (g.s.changes_every_call) {
+        static ::fake_scenario next; /* some 14 KB: not on the stack */
+        fake_generation(&next, ++g.generation);
+        g.s.adapters = adapters_of(next);
+    }
     auto made = std::make_unique<fake_factory>();
     *out = static_cast<IDXGIFactory *>(made.get());
     g.objects.push_back(std::move(made));
@@ -269,24 +300,8 @@ bool preset(const char *name, scenario *out)
     s.create_gives_null = given.create_gives_null != 0;
     if (given.end_hr)
         s.end_hr = given.end_hr;
-    for (int i = 0; i < given.adapter_count; ++i) {
-        const ::fake_adapter &g = given.adapters[i];
-        adapter a;
-        a.description.assign(g.description, FAKE_DXGI_DESCRIPTION_UNITS);
-        a.vendor_id = g.vendor_id;
-        a.device_id = g.device_id;
-        a.subsys_id = g.subsys_id;
-        a.revision = g.revision;
-        a.dedicated_video_memory = g.dedicated_video_memory;
-        a.dedicated_system_memory = g.dedicated_system_memory;
-        a.shared_system_memory = g.shared_system_memory;
-        a.enum_hr = g.enum_hr;
-        a.enum_gives_null = g.enum_gives_null != 0;
-        a.desc_hr = g.desc_hr;
-        a.version_hr = g.version_hr;
-        a.driver_version = g.driver_version;
-        s.adapters.push_back(a);
-    }
+    s.adapters = adapters_of(given);
+    s.changes_every_call = given.changes_every_call != 0;
     return true;
 }
 
@@ -305,6 +320,7 @@ void reset(const scenario &s)
     g.s = s;
     g.st = stats();
     g.conversions = 0;
+    g.generation = 0;
 }
 
 const stats &statistics()

@@ -39,6 +39,8 @@ struct scenario {
     /* 1-based number of the WideCharToMultiByte call that fails after filling
      * its whole output with junk, as a conversion cut short may; 0 for none. */
     int failing_conversion = 0;
+    /* Each factory lists the next generation of the "changing" preset. */
+    bool changes_every_call = false;
 };
 
 struct stats {

@@ -467,3 +467,31 @@ TEST(StandIn, WideCharToMultiByteFollowsWindows)
 }
 
 } // namespace
+
+/* The "changing" preset of the bindings' concurrency tests: each
+ * enumeration lists the next generation, and a reset starts again at 1. */
+TEST(StandIn, ChangingPresetAdvancesEveryEnumeration)
+{
+    struct want {
+        int count;
+        const char *last_name;
+        unsigned device_id;
+    };
+    const want generations[] = {
+        {2, "Generation 1 adapter 1", 1},
+        {3, "Generation 2 adapter 2", 2},
+        {4, "Generation 3 adapter 3", 3},
+        {1, "Generation 4 adapter 0", 4},
+    };
+    for (int round = 0; round < 2; ++round) {
+        fake::reset(fake::preset("changing"));
+        for (const want &w : generations) {
+            SCOPED_TRACE(w.last_name);
+            std::vector<adapter_info> table;
+            ASSERT_EQ(product::enum_adapters(&table), w.count);
+            EXPECT_STREQ(table.back().name, w.last_name);
+            for (const adapter_info &a : table)
+                EXPECT_EQ(a.device_id, w.device_id);
+        }
+    }
+}

@@ -26,6 +26,10 @@ import tempfile
 import time
 import unicodedata
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import checks  # noqa: E402 (found through the path just set)
+from checks import check  # noqa: E402
+
 RUN_TIMEOUT_SECONDS = 120
 TERMINAL_COLUMNS = 250  # wide enough that the console never wraps a row
 NAME_COLUMN_MAX = 40  # console columns, ellipsis included
@@ -39,12 +43,7 @@ NON_ANSI_FOLDER = "Видеокарта 显卡 그래픽 𝔾"
 EXIT_CODES = {0: "success", 1: "DXGI failed", 2: "wrong command line", 3: "library unusable",
               4: "report unreadable"}
 
-# The example preset's report, from the C header every test reads: the one
-# string literal on its #define line (its escapes \" and \\ are JSON's too).
-with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "reports.h"),
-          encoding="utf-8") as _header:
-    EXAMPLE_REPORT = json.loads(re.search(r'^#define EXAMPLE_REPORT ("(?:[^"\\]|\\.)*")$', _header.read(),
-                                          re.M).group(1)).encode()
+EXAMPLE_REPORT = checks.example_report().encode()
 
 HEADER = ["#", "Name", "Vendor", "IDs", "Dedicated", "Shared", "Driver", "Software"]
 RIGHT_ALIGNED = {"#", "Dedicated", "Shared"}
@@ -95,15 +94,6 @@ MAX16_ROWS = [[str(i), truncated("A" + '"' * 95), "Unknown", "FFFFFFFF:FFFFFFFF"
 # Wine's own DXGI without a 3D renderer; its shared memory depends on the host.
 WINE_ROWS = [["0", "WineD3D DirectDraw Emulation", "Unknown", "0000:0000", "128 MiB", SIZE_PATTERN, "-", "no"]]
 
-failures = []
-
-
-def check(cond, label, message):
-    if not cond:
-        failures.append(f"[{label}] {message}")
-        print(f"FAIL [{label}] {message}", flush=True)
-    return cond
-
 
 class Run:
     def __init__(self, code, out, err):
@@ -114,13 +104,7 @@ def run(ctx, label, args, scenario=None, exe=None, env=None, cwd=None):
     env = dict(os.environ, **(env or {}))
     if scenario:
         env["FAKE_DXGI_SCENARIO"] = scenario
-    with tempfile.TemporaryDirectory() as tmp:
-        out_path, err_path = os.path.join(tmp, "out"), os.path.join(tmp, "err")
-        with open(out_path, "wb") as out, open(err_path, "wb") as err:
-            code = subprocess.run([*ctx.emulator, exe or ctx.exe, *args], stdout=out, stderr=err, env=env, cwd=cwd,
-                                  timeout=RUN_TIMEOUT_SECONDS).returncode
-        with open(out_path, "rb") as out, open(err_path, "rb") as err:
-            result = Run(code, out.read(), err.read())
+    result = Run(*checks.run([*ctx.emulator, exe or ctx.exe, *args], RUN_TIMEOUT_SECONDS, cwd=cwd, env=env))
     print(f"[{label}] gpuinfo {' '.join(args)} -> exit {result.code}, "
           f"{len(result.out)} bytes out, {len(result.err)} bytes err", flush=True)
     return result
@@ -581,8 +565,7 @@ def main():
     ctx = parser.parse_args()
     ctx.emulator = [ctx.wine] if ctx.wine else []
     GROUPS[ctx.group](ctx)
-    print(f"{len(failures)} failed")
-    return 1 if failures else 0
+    return checks.finish()
 
 
 if __name__ == "__main__":

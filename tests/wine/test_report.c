@@ -235,6 +235,32 @@ static void test_failure_keeps_report(void)
     harness_row = NULL;
 }
 
+/* The "changing" preset the bindings' concurrency tests use: every
+ * enumeration, whichever call makes it, lists the next generation. */
+static void test_changing(void)
+{
+    begin("changing: generation 1");
+    fake.preset("changing", &scenario);
+    run();
+    static const struct want first[] = {
+        {"Generation 1 adapter 0", "NVIDIA", "4318", "1", "1", "1", "", 0},
+        {"Generation 1 adapter 1", "NVIDIA", "4318", "1", "2", "1", "", 0},
+    };
+    check_report(first, 2);
+
+    begin("changing: the counting calls enumerate too");
+    fake.preset("changing", &scenario);
+    run();
+    check_int(lib.adapter_count(), 2); /* generation 1 */
+    check_int(lib.adapter_count(), 3); /* generation 2 */
+    check_int(lib.vram_mb(3), 4);      /* generation 3: four adapters */
+    static const struct want fourth[] = {
+        {"Generation 4 adapter 0", "NVIDIA", "4318", "4", "1", "1", "", 0},
+    };
+    check_report(fourth, 1);
+    harness_row = NULL;
+}
+
 /* Outside names and "Red Hat", the report has no whitespace at all. */
 static void test_no_whitespace(void)
 {
@@ -265,6 +291,7 @@ int main(void)
     test_longest_report();
     test_names();
     test_failure_keeps_report();
+    test_changing();
     test_no_whitespace();
     return harness_finish();
 }

@@ -1,0 +1,241 @@
+package com.quillmar.gpuinfo;
+
+import com.fasterxml.jackson.core.JsonProcessingException;
+import com.fasterxml.jackson.databind.JsonNode;
+import com.fasterxml.jackson.databind.ObjectMapper;
+import com.sun.jna.Function;
+import com.sun.jna.Native;
+import com.sun.jna.NativeLibrary;
+import com.sun.jna.Platform;
+import com.sun.jna.Pointer;
+import java.io.File;
+import java.io.IOException;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.Objects;
+
+/**
+ * Which graphics adapters this Windows x64 machine has, from
+ * {@code quillmar-dxgi-gpu-info.dll} (DXGI) through JNA.
+ *
+ * <p>The DLL comes from this jar ({@code win32-x86-64/quillmar-dxgi-gpu-info.dll})
+ * on the first call, unless {@link #load(Path)} named another copy before. The
+ * library answers one call at a time and rewrites its texts on later calls, so
+ * every call here holds this class's lock and copies the text before releasing it.
+ *
+ * <pre>{@code
+ * for (Adapter a : GpuInfo.adapters())
+ *     System.out.println(a.name() + ": " + a.dedicatedVramMb() + " MiB");
+ * }</pre>
+ */
+public final class GpuInfo {
+    /** The library's file name without its platform's prefix and suffix. */
+    static final String LIBRARY_NAME = "quillmar-dxgi-gpu-info";
+
+    // Only reached if the library failed without saying why.
+    private static final String UNKNOWN_REASON = "adapter enumeration failed";
+    private static final Object[] NO_ARGUMENTS = {};
+    private static final ObjectMapper JSON = new ObjectMapper();
+
+    /** The library's five calls, looked up when it is loaded. */
+    private record Calls(Function version, Function lastError, Function getJson,
+                         Function adapterCount, Function vramMb) {
+    }
+
+    private static Calls calls; // guarded by GpuInfo.class
+
+    private GpuInfo() {
+    }
+
+    /**
+     * Loads the library from {@code path} for every later call. If it can't be
+     * loaded, or lacks one of its calls, the library loaded before stays in use.
+     *
+     * @param path the DLL (made absolute here, never searched for)
+     * @throws GpuInfoException naming the path, if it can't be loaded
+     */
+    public static synchronized void load(Path path) {
+        Objects.requireNonNull(path, "path");
+        String file = path.toAbsolutePath().toString();
+        NativeLibrary library;
+        try {
+            library = NativeLibrary.getInstance(file);
+        } catch (UnsatisfiedLinkError e) {
+            throw new GpuInfoException("cannot load " + file + ": " + e.getMessage(), e);
+        }
+        calls = new Calls(
+                function(library, file, "gpuinfo_version"),
+                function(library, file, "gpuinfo_last_error"),
+                function(library, file, "gpuinfo_get_json"),
+                function(library, file, "gpuinfo_adapter_count"),
+                function(library, file, "gpuinfo_vram_mb"));
+    }
+
+    /** @return the library's version, {@code "1.0.0"} */
+    public static synchronized String version() {
+        return copy(library().version.invokePointer(NO_ARGUMENTS));
+    }
+
+    /** @return why the last enumeration failed, or "" ({@link #report()} empties it) */
+    public static synchronized String lastError() {
+        return copy(library().lastError.invokePointer(NO_ARGUMENTS));
+    }
+
+    /**
+     * @return the library's one-line JSON report of every adapter, unchanged
+     * @throws GpuInfoException if the adapters could not be listed
+     */
+    public static synchronized String report() {
+        Pointer report = library().getJson.invokePointer(NO_ARGUMENTS);
+        if (report == null) {
+            throw failure();
+        }
+        return copy(report);
+    }
+
+    /**
+     * @return every adapter DXGI lists, software ones included, in its order (unmodifiable)
+     * @throws GpuInfoException if the adapters could not be listed
+     */
+    public static List<Adapter> adapters() {
+        return parseReport(report());
+    }
+
+    /**
+     * @return how many adapters are not software adapters
+     * @throws GpuInfoException if the adapters could not be listed
+     */
+    public static synchronized int adapterCount() {
+        int count = library().adapterCount.invokeInt(NO_ARGUMENTS);
+        if (count < 0) {
+            throw failure();
+        }
+        return count;
+    }
+
+    /**
+     * @param index an adapter's {@link Adapter#index()}
+     * @return its dedicated video memory in whole MiB (at most {@link Integer#MAX_VALUE})
+     * @throws IndexOutOfBoundsException if there is no adapter at {@code index}
+     * @throws GpuInfoException if the adapters could not be listed
+     */
+    public static synchronized int vramMb(int index) {
+        Calls library = library();
+        int mb = library.vramMb.invokeInt(new Object[] {index});
+        if (mb >= 0) {
+            return mb;
+        }
+        // -1 is both "no such adapter" and "no adapters at all": the report,
+        // asked for on this path only, tells which.
+        Pointer report = library.getJson.invokePointer(NO_ARGUMENTS);
+        if (report == null) {
+            throw failure();
+        }
+        int count = parseReport(copy(report)).size();
+        throw new IndexOutOfBoundsException("no adapter at index " + index + " of " + count);
+    }
+
+    /** The adapters of a report as the library writes it. */
+    static List<Adapter> parseReport(String report) {
+        JsonNode root;
+        try {
+            root = JSON.readTree(report);
+        } catch (JsonProcessingException e) {
+            throw new GpuInfoException("the library's report is not JSON: " + e.getOriginalMessage(), e);
+        }
+        JsonNode entries = root.get("adapters");
+        if (entries == null || !entries.isArray()) {
+            throw unreadable("\"adapters\" is not an array", report);
+        }
+        List<Adapter> adapters = new ArrayList<>(entries.size());
+        for (JsonNode entry : entries) {
+            adapters.add(new Adapter(
+                    (int) number(entry, "index", Integer.MAX_VALUE, report),
+                    text(entry, "name", report),
+                    text(entry, "vendor", report),
+                    number(entry, "vendor_id", Long.MAX_VALUE, report),
+                    number(entry, "device_id", Long.MAX_VALUE, report),
+                    number(entry, "dedicated_vram_mb", Long.MAX_VALUE, report),
+                    number(entry, "shared_memory_mb", Long.MAX_VALUE, report),
+                    text(entry, "driver_version", report),
+                    flag(entry, "software", report)));
+        }
+        return List.copyOf(adapters);
+    }
+
+    private static Calls library() {
+        if (calls == null) {
+            loadFromClassPath();
+        }
+        return calls;
+    }
+
+    /** The DLL this jar carries, by the absolute path JNA unpacks it to. */
+    private static void loadFromClassPath() {
+        String resource = Platform.RESOURCE_PREFIX + "/" + System.mapLibraryName(LIBRARY_NAME);
+        File file;
+        try {
+            file = Native.extractFromResourcePath(LIBRARY_NAME, GpuInfo.class.getClassLoader());
+        } catch (IOException e) {
+            throw new GpuInfoException("cannot load " + resource + " from the class path (the library is for "
+                    + "Windows x64; GpuInfo.load(path) takes another copy): " + e.getMessage(), e);
+        }
+        load(file.toPath());
+    }
+
+    private static Function function(NativeLibrary library, String file, String name) {
+        try {
+            return library.getFunction(name);
+        } catch (UnsatisfiedLinkError e) {
+            throw new GpuInfoException("cannot load " + file + ": it lacks " + name, e);
+        }
+    }
+
+    /** The library's text, copied before a later call rewrites it. */
+    private static String copy(Pointer text) {
+        // The bytes are UTF-8 whatever the platform's charset (JNA's String
+        // results would decode them in that).
+        byte[] bytes = text.getByteArray(0, (int) text.indexOf(0, (byte) 0));
+        return new String(bytes, StandardCharsets.UTF_8);
+    }
+
+    private static GpuInfoException failure() {
+        String reason = copy(calls.lastError.invokePointer(NO_ARGUMENTS));
+        return new GpuInfoException(reason.isEmpty() ? UNKNOWN_REASON : reason);
+    }
+
+    private static long number(JsonNode entry, String key, long max, String report) {
+        JsonNode value = entry.get(key);
+        if (value == null || !value.isIntegralNumber() || !value.canConvertToLong()
+                || value.longValue() < 0 || value.longValue() > max) {
+            throw unreadable("\"" + key + "\" is not a number from 0 to " + max, report);
+        }
+        return value.longValue();
+    }
+
+    private static String text(JsonNode entry, String key, String report) {
+        JsonNode value = entry.get(key);
+        if (value == null || !value.isTextual()) {
+            throw unreadable("\"" + key + "\" is not a string", report);
+        }
+        return value.textValue();
+    }
+
+    /** The library writes 0 or 1. */
+    private static boolean flag(JsonNode entry, String key, String report) {
+        JsonNode value = entry.get(key);
+        if (value != null && value.isBoolean()) {
+            return value.booleanValue();
+        }
+        if (value == null || !value.isIntegralNumber() || (value.longValue() != 0 && value.longValue() != 1)) {
+            throw unreadable("\"" + key + "\" is not 0 or 1", report);
+        }
+        return value.longValue() == 1;
+    }
+
+    private static GpuInfoException unreadable(String what, String report) {
+        return new GpuInfoException("unreadable report from the library: " + what + ": " + report);
+    }
+}

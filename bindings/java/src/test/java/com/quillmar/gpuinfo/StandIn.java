@@ -1,0 +1,213 @@
+package com.quillmar.gpuinfo;
+
+import com.fasterxml.jackson.databind.JsonNode;
+import com.fasterxml.jackson.databind.ObjectMapper;
+import com.sun.jna.NativeLibrary;
+import java.io.IOException;
+import java.io.UncheckedIOException;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.LinkedHashMap;
+import java.util.List;
+import java.util.Map;
+
+/**
+ * The library's own source built as a Linux shared library on the native
+ * tests' in-memory Windows (tests/native/binding_library.cpp), and what each of
+ * its scenarios must give (bindings/testdata/cases.json, read here once).
+ *
+ * <p>Environment: GPUINFO_STAND_IN (the shared library), GPUINFO_CASES (the table).
+ */
+final class StandIn {
+    static final Path LIBRARY = Path.of(required("GPUINFO_STAND_IN")).toAbsolutePath();
+    static final Path CASE_FILE = Path.of(required("GPUINFO_CASES")).toAbsolutePath();
+    private static final JsonNode TABLE = readTable();
+    static final Map<String, Case> CASES = cases();
+
+    /** How a call must fail: DXGI unreachable, no adapter at that index, a library that can't be loaded. */
+    enum Failure {
+        ENUMERATION, INDEX, LOAD;
+
+        static Failure named(String kind) {
+            return valueOf(kind.toUpperCase(java.util.Locale.ROOT));
+        }
+    }
+
+    /**
+     * One call, named as the C export it stands for, and what it must give:
+     * a failure (with the library's reason for an enumeration failure) or a result.
+     */
+    record Call(String call, Integer index, Failure failure, String reason, Long result) {
+        /** The binding's call. */
+        Object invoke() {
+            return switch (call) {
+                case "report" -> GpuInfo.report();
+                case "adapters" -> GpuInfo.adapters();
+                case "adapter_count" -> GpuInfo.adapterCount();
+                case "vram_mb" -> GpuInfo.vramMb(index);
+                default -> throw new IllegalArgumentException("no call " + call);
+            };
+        }
+
+        Class<? extends RuntimeException> thrown() {
+            return failure == Failure.INDEX ? IndexOutOfBoundsException.class : GpuInfoException.class;
+        }
+
+        @Override
+        public String toString() {
+            return call + (index == null ? "()" : "(" + index + ")") + " -> "
+                    + (failure == null ? String.valueOf(result) : failure.toString().toLowerCase(java.util.Locale.ROOT));
+        }
+    }
+
+    /** A scenario: its adapters when DXGI is reachable, else the library's reason; the calls that must fail. */
+    record Case(String name, List<Adapter> adapters, String reason, List<Call> errors) {
+        boolean reachable() {
+            return adapters != null;
+        }
+
+        long hardwareCount() {
+            return adapters.stream().filter(a -> !a.software()).count();
+        }
+
+        /** The scenario's name, for the tests' names. */
+        @Override
+        public String toString() {
+            return name;
+        }
+    }
+
+    /** Steps run in order in one process, each under its scenario. */
+    record Sequence(String name, List<Step> steps) {
+        @Override
+        public String toString() {
+            return name;
+        }
+    }
+
+    record Step(String scenario, Call call) {
+    }
+
+    /** A library path that must fail to load, relative to the working directory. */
+    record LoadError(Path path) {
+        @Override
+        public String toString() {
+            return path.toString();
+        }
+    }
+
+    private StandIn() {
+    }
+
+    /** Replaces the stand-in's DXGI with the named scenario. */
+    static void use(String scenario) {
+        int known = NativeLibrary.getInstance(LIBRARY.toString())
+                .getFunction("gpuinfo_stand_in_scenario").invokeInt(new Object[] {scenario});
+        if (known != 1) {
+            throw new IllegalArgumentException("the stand-in has no scenario " + scenario);
+        }
+    }
+
+    static Case use(Case c) {
+        use(c.name());
+        return c;
+    }
+
+    static List<Case> reachable() {
+        return CASES.values().stream().filter(Case::reachable).toList();
+    }
+
+    /** The scenarios the stand-in has: all but Wine's own DXGI, which only Wine has. */
+    static List<Case> ofTheStandIn() {
+        return CASES.values().stream().filter(c -> c.reachable() || c.reason() != null).toList();
+    }
+
+    static List<Sequence> sequences() {
+        List<Sequence> sequences = new ArrayList<>();
+        for (JsonNode s : TABLE.get("sequences")) {
+            List<Step> steps = new ArrayList<>();
+            for (JsonNode step : s.get("steps")) {
+                steps.add(new Step(step.get("scenario").textValue(), call(step)));
+            }
+            sequences.add(new Sequence(s.get("name").textValue(), steps));
+        }
+        return sequences;
+    }
+
+    static List<LoadError> loadErrors() {
+        List<LoadError> errors = new ArrayList<>();
+        for (JsonNode e : TABLE.get("load_errors")) {
+            if (Failure.named(e.get("error").textValue()) != Failure.LOAD) {
+                throw new IllegalStateException("a load error that is not 'load': " + e);
+            }
+            errors.add(new LoadError(Path.of(e.get("path").textValue())));
+        }
+        return errors;
+    }
+
+    /** The "changing" scenario's rule: what enumeration number g lists. */
+    static JsonNode generationRule() {
+        for (JsonNode c : TABLE.get("cases")) {
+            if (c.has("generation")) {
+                return c.get("generation");
+            }
+        }
+        throw new IllegalStateException("no case has a generation rule");
+    }
+
+    private static String required(String name) {
+        String value = System.getenv(name);
+        if (value == null || value.isEmpty()) {
+            throw new IllegalStateException(name + " is not set (ctest -L binding-java sets it)");
+        }
+        return value;
+    }
+
+    private static JsonNode readTable() {
+        try {
+            return new ObjectMapper().readTree(CASE_FILE.toFile());
+        } catch (IOException e) {
+            throw new UncheckedIOException(e);
+        }
+    }
+
+    // Read here with the table's own keys, not by the binding's report reader,
+    // so a fault in that reader can't agree with itself.
+    private static Map<String, Case> cases() {
+        Map<String, Case> cases = new LinkedHashMap<>();
+        for (JsonNode c : TABLE.get("cases")) {
+            List<Adapter> adapters = null;
+            if (c.has("adapters")) {
+                adapters = new ArrayList<>();
+                for (JsonNode a : c.get("adapters")) {
+                    if (!a.get("software").isBoolean()) {
+                        throw new IllegalStateException("'software' is not a boolean: " + a);
+                    }
+                    adapters.add(new Adapter(a.get("index").intValue(), a.get("name").textValue(),
+                            a.get("vendor").textValue(), a.get("vendor_id").longValue(),
+                            a.get("device_id").longValue(), a.get("dedicated_vram_mb").longValue(),
+                            a.get("shared_memory_mb").longValue(), a.get("driver_version").textValue(),
+                            a.get("software").booleanValue()));
+                }
+            }
+            String reason = c.has("reason") ? c.get("reason").textValue() : null;
+            List<Call> errors = new ArrayList<>();
+            for (JsonNode e : c.path("errors")) {
+                Call call = call(e);
+                // An enumeration failure carries the case's reason.
+                errors.add(new Call(call.call(), call.index(), call.failure(), reason, null));
+            }
+            String name = c.get("name").textValue();
+            cases.put(name, new Case(name, adapters, reason, errors));
+        }
+        return cases;
+    }
+
+    private static Call call(JsonNode step) {
+        return new Call(step.get("call").textValue(),
+                step.has("index") ? step.get("index").intValue() : null,
+                step.has("error") ? Failure.named(step.get("error").textValue()) : null,
+                step.has("reason") ? step.get("reason").textValue() : null,
+                step.has("result") ? step.get("result").longValue() : null);
+    }
+}
