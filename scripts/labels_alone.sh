@@ -5,13 +5,18 @@
 # default, about three times the slowest label here): a test whose output
 # pipe something outlives (a Wine process left running by the first program
 # of a prefix) makes CTest wait until the run is killed, so it fails fast.
-# usage: scripts/labels_alone.sh <preset>
+# usage: scripts/labels_alone.sh <preset> [label...]   (every label by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-preset=${1:?usage: scripts/labels_alone.sh <preset>}
+preset=${1:?usage: scripts/labels_alone.sh <preset> [label...]}
+shift
 limit=${LABEL_RUN_TIMEOUT:-300}
 
-mapfile -t labels < <(ctest --preset "$preset" --print-labels | sed -n 's/^  //p')
+if [ $# -gt 0 ]; then
+  labels=("$@")
+else
+  mapfile -t labels < <(ctest --preset "$preset" --print-labels | sed -n 's/^  //p')
+fi
 if [ ${#labels[@]} -eq 0 ]; then
   echo "no labels in preset $preset"
   echo "labels alone: 0 passed, 1 failed"
