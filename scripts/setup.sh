@@ -21,8 +21,9 @@ test_packages=(
   libclang-rt-14-dev libgtest-dev libbenchmark-dev valgrind
   # the Node.js binding's tests (Windows node.exe comes from the npm registry)
   nodejs npm
-  # Python, .NET and Go bindings: wheel tools, mono with its C# compiler and nuget, Go
-  python3-build python3-hatchling python3-wheel mono-mcs mono-runtime libmono-system-runtime-serialization4.0-cil nuget golang-go
+  # Python and Go bindings: wheel tools (and pip, which installs the wheel in its test), mypy, Go.
+  # The .NET binding takes the .NET SDK (dotnet, 8 or later) the machine carries, and NuGet.
+  python3-build python3-hatchling python3-wheel python3-pip mypy golang-go
   # the Java binding: Java 17, and Maven offline against Debian's repository
   # of Java packages (/usr/share/maven-repo): the plugins it builds and tests
   # with, JNA, Jackson and JUnit 5

@@ -14,8 +14,6 @@
 
 #include <dxgi.h>
 
-#include <string.h>
-
 enum { SYSTEM_DIR_SIZE = MAX_PATH };
 
 static const char VERSION[] = "1.0.0";
@@ -30,11 +28,34 @@ static const char ERR_NO_FACTORY[] = "CreateDXGIFactory failed";
 static char g_err[ERROR_SIZE];
 static char g_json[JSON_BUFFER_SIZE];
 
+/* The DLL links no C runtime, so it copies, clears and measures with these.
+ * The build keeps the compilers from turning the loops back into memcpy,
+ * memset or strlen calls (src/CMakeLists.txt). */
+static void copy_bytes(char *out, const char *in, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        out[i] = in[i];
+}
+
+static void zero_bytes(void *out, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        static_cast<char *>(out)[i] = 0;
+}
+
+static size_t text_length(const char *text)
+{
+    size_t n = 0;
+    while (text[n])
+        ++n;
+    return n;
+}
+
 template <size_t N>
 static void set_error(const char (&text)[N])
 {
     static_assert(N <= ERROR_SIZE, "error text too long");
-    memcpy(g_err, text, N);
+    copy_bytes(g_err, text, N);
 }
 
 /* ---- Decimal text ------------------------------------------------------ */
@@ -55,7 +76,7 @@ static const char DIGIT_PAIRS[] =
 
 static char *append(char *out, const char *text, size_t len)
 {
-    memcpy(out, text, len);
+    copy_bytes(out, text, len);
     return out + len;
 }
 
@@ -68,7 +89,9 @@ static char *append(char *out, const char (&text)[N])
 /* Writes the two digits of `pair` (0 to 99) just before `at`. */
 static char *put_pair(char *at, unsigned pair)
 {
-    return (char *)memcpy(at - 2, DIGIT_PAIRS + 2 * pair, 2);
+    at[-2] = DIGIT_PAIRS[2 * pair];
+    at[-1] = DIGIT_PAIRS[2 * pair + 1];
+    return at - 2;
 }
 
 /* Writes the four digits of `quad` (0 to 9999) just before `at`. */
@@ -85,14 +108,12 @@ static char *put_quad(char *at, unsigned quad)
 #define NOINLINE __attribute__((noinline))
 #endif
 
-/* UINT64_DIGITS bytes at `out`, of which the number's own are the first:
- * the rest is zeros for the appenders after it to write over, so the
- * digits go out in one fixed-size copy. Four digits a division, in 32-bit
+/* UINT64_DIGITS bytes at most. Four digits a division, in 32-bit
  * arithmetic once the value fits it: every number of the report but the
  * sizes does from the start. */
 NOINLINE static char *append_decimal(char *out, uint64_t v)
 {
-    char digits[2 * UINT64_DIGITS] = {};
+    char digits[UINT64_DIGITS];
     char *end = digits + UINT64_DIGITS;
     char *at = end;
     for (; v > UINT32_MAX; v /= 10000)
@@ -108,8 +129,7 @@ NOINLINE static char *append_decimal(char *out, uint64_t v)
         at = put_pair(at, w);
     else
         *--at = (char)('0' + w);
-    memcpy(out, at, UINT64_DIGITS);
-    return out + (end - at);
+    return append(out, at, (size_t)(end - at));
 }
 
 /* 1 + UINT64_DIGITS bytes at most, as append_decimal. */
@@ -136,7 +156,7 @@ static HMODULE load_dxgi(void)
         return NULL;
     if (path[len - 1] != '\\')
         path[len++] = '\\';
-    memcpy(path + len, DXGI_DLL, sizeof DXGI_DLL);
+    copy_bytes(path + len, DXGI_DLL, sizeof DXGI_DLL);
 
     /* LOAD_LIBRARY_SEARCH_SYSTEM32 also keeps dxgi.dll's own imports in the
      * system directory; loaders older than AddDllDirectory reject the flag. */
@@ -177,7 +197,7 @@ GPUINFO_INTERNAL void convert_name(const WCHAR *text, char *name)
         return;
     int written = WideCharToMultiByte(CP_UTF8, 0, text, units, name, NAME_SIZE - 1, NULL, NULL);
     if (written <= 0 || written > NAME_SIZE - 1) {
-        memset(name, 0, NAME_SIZE);
+        zero_bytes(name, NAME_SIZE);
         return;
     }
     name[written] = '\0';
@@ -237,7 +257,7 @@ GPUINFO_INTERNAL int enum_adapters(adapter_info *table, bool texts)
             continue;
         }
         adapter_info *rec = &table[n];
-        memset(rec, 0, sizeof *rec);
+        zero_bytes(rec, sizeof *rec);
         if (texts)
             convert_name(desc.Description, rec->name);
         rec->vendor_id = desc.VendorId;
@@ -367,7 +387,7 @@ static size_t format_object(char *out, const adapter_info *a, int i)
     end = append_decimal(append(end, OBJECT_DEVICE_ID), a->device_id);
     end = append_decimal(append(end, OBJECT_VRAM), a->dedicated_vram >> 20);
     end = append_decimal(append(end, OBJECT_SHARED), a->shared_memory >> 20);
-    end = append(append(end, OBJECT_DRIVER_VERSION), a->driver_version, strlen(a->driver_version));
+    end = append(append(end, OBJECT_DRIVER_VERSION), a->driver_version, text_length(a->driver_version));
     end = append(append_signed(append(end, OBJECT_SOFTWARE), a->software), OBJECT_END);
     return (size_t)(end - out);
 }
@@ -384,7 +404,7 @@ NOINLINE static size_t format_object_near_end(char *out, size_t room, const adap
     size_t w = format_object(object, a, i);
     if (w > room)
         return 0;
-    memcpy(out, object, w);
+    copy_bytes(out, object, w);
     return w;
 }
 
@@ -406,7 +426,7 @@ GPUINFO_INTERNAL const char *format_report(const adapter_info *table, int n)
         if (len > JSON_STOP_LENGTH)
             break;
     }
-    memcpy(g_json + len, JSON_CLOSE, sizeof JSON_CLOSE);
+    copy_bytes(g_json + len, JSON_CLOSE, sizeof JSON_CLOSE);
     return g_json;
 }
 

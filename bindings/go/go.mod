@@ -1,3 +1,3 @@
-module quillmar/gpuinfo
+module github.com/quillmar/quillmar-dxgi-gpu-info/bindings/go
 
 go 1.19

@@ -2,15 +2,23 @@
 // from quillmar-dxgi-gpu-info.dll, through package syscall: standard library
 // only, no cgo. The DLL sits beside the executable, or Load takes its path.
 //
+// The library is a 64-bit Windows DLL. On any other system or architecture
+// the package still compiles, and every call returns ErrUnsupported, so a
+// cross-platform program can import it unconditionally.
+//
 // The library answers one call at a time and rewrites its texts on later
 // calls, so every call here holds one lock and copies the text it gets
-// before letting go of it.
+// before letting go of it: goroutines may share the package.
 package gpuinfo
 
 import (
 	"encoding/json"
 	"errors"
 )
+
+// LibraryName is the DLL's file name; Load("") looks for it beside the
+// executable.
+const LibraryName = "quillmar-dxgi-gpu-info.dll"
 
 // Adapter is one adapter of the library's report; the JSON tags are the
 // report's keys.
@@ -23,7 +31,13 @@ type Adapter struct {
 	DedicatedVRAMMB int64  `json:"dedicated_vram_mb"`
 	SharedMemoryMB  int64  `json:"shared_memory_mb"`
 	DriverVersion   string `json:"driver_version"`
-	Software        int    `json:"software"`
+	Software        bool   `json:"software"`
+}
+
+// adapterJSON is the report's form of an adapter: software is 0 or 1 there.
+type adapterJSON struct {
+	Adapter
+	Software int `json:"software"`
 }
 
 // Error is a failed enumeration: DXGI could not be reached. Reason is the
@@ -36,12 +50,36 @@ func (e *Error) Error() string {
 	return "gpuinfo: " + e.Reason
 }
 
+// LoadError is a library that could not be loaded from Path, or that lacks
+// one of the library's calls.
+type LoadError struct {
+	Path string
+	Err  error
+}
+
+func (e *LoadError) Error() string {
+	return "gpuinfo: loading " + e.Path + ": " + e.Err.Error()
+}
+
+func (e *LoadError) Unwrap() error {
+	return e.Err
+}
+
+var (
+	// ErrIndex is VRAMMB's error for an index with no adapter while DXGI
+	// answered; test for it with errors.Is.
+	ErrIndex = errors.New("gpuinfo: no adapter at that index")
+
+	// ErrUnsupported is every call's error on anything but Windows x64.
+	ErrUnsupported = errors.New("gpuinfo: only Windows on x64 (amd64) is supported")
+)
+
 // unknownReason is only reached if the library failed without saying why.
 const unknownReason = "adapter enumeration failed"
 
 func parseReport(report string) ([]Adapter, error) {
 	var parsed struct {
-		Adapters []Adapter `json:"adapters"`
+		Adapters []adapterJSON `json:"adapters"`
 	}
 	if err := json.Unmarshal([]byte(report), &parsed); err != nil {
 		return nil, err
@@ -49,5 +87,10 @@ func parseReport(report string) ([]Adapter, error) {
 	if parsed.Adapters == nil {
 		return nil, errors.New("gpuinfo: the report has no adapter list")
 	}
-	return parsed.Adapters, nil
+	list := make([]Adapter, len(parsed.Adapters))
+	for i, a := range parsed.Adapters {
+		list[i] = a.Adapter
+		list[i].Software = a.Software != 0
+	}
+	return list, nil
 }

@@ -16,29 +16,36 @@ export interface Adapter {
   shared_memory_mb: number;
   /** Driver version "a.b.c.d", or "" when DXGI does not give one. */
   driver_version: string;
-  /** 1 for a software adapter (vendor 0x1414), else 0. */
-  software: 0 | 1;
+  /** True for a software adapter (vendor 0x1414). */
+  software: boolean;
 }
 
-/** The Error thrown when DXGI can't be reached. */
-export interface GpuInfoError extends Error {
-  /** Always "GPUINFO_ENUM_FAILED". */
-  code: 'GPUINFO_ENUM_FAILED';
-  /** The library's last-error text, also the message. */
-  reason: string;
+/**
+ * DXGI could not be reached (code "GPUINFO_ENUM_FAILED", reason the library's
+ * last-error text, also the message), or the library could not be loaded
+ * (code "GPUINFO_LOAD_FAILED", path the absolute path tried, named in the message).
+ */
+export class GpuInfoError extends Error {
+  readonly name: 'GpuInfoError';
+  readonly code: 'GPUINFO_ENUM_FAILED' | 'GPUINFO_LOAD_FAILED';
+  readonly reason: string;
+  readonly path?: string;
 }
 
 /** File name of the library, loaded by default from this package's folder. */
 export const DLL_NAME: 'quillmar-dxgi-gpu-info.dll';
 
-/** Loads the library from an explicit path (default: beside index.js); returns that path. */
+/** Loads the library from `path` made absolute (default: beside index.js); returns that absolute path. Throws GpuInfoError if it can't be loaded. */
 export function load(path?: string): string;
 
 /** Library version, "1.0.0". */
 export function version(): string;
 
-/** Reason of the last failed enumeration, or "" if none since load or since adapters(). */
+/** Reason of the last failed enumeration, or "" if none since load or since report()/adapters(). */
 export function lastError(): string;
+
+/** The library's one-line JSON report, unchanged (software there is 0 or 1); throws GpuInfoError when DXGI can't be reached. */
+export function report(): string;
 
 /** Every adapter, software ones included; throws GpuInfoError when DXGI can't be reached. */
 export function adapters(): Adapter[];
@@ -46,5 +53,5 @@ export function adapters(): Adapter[];
 /** Number of non-software adapters; throws GpuInfoError when DXGI can't be reached. */
 export function adapterCount(): number;
 
-/** Dedicated MiB of the adapter at `index`; -1 for an index out of range AND for a failed enumeration (see lastError()). Throws TypeError/RangeError unless `index` is an int32. */
+/** Dedicated MiB of the adapter at `index`. Throws RangeError when there is no adapter there (or `index` is not an int32), TypeError when it is not a number, GpuInfoError when DXGI can't be reached. */
 export function vramMb(index: number): number;

@@ -2,6 +2,11 @@
 // Node.js face of quillmar-dxgi-gpu-info.dll: five C calls declared with
 // koffi, each result copied into a JS value before the next call can rewrite
 // the library's static texts.
+//
+// Worker threads each load this module afresh, with their own koffi handle
+// on the one DLL of the process, so a JS flag can't keep their calls apart:
+// every call holds a Windows mutex named after the process, which every
+// worker's copy of this module opens.
 
 const path = require('node:path');
 const koffi = require('koffi');
@@ -11,24 +16,85 @@ const DEFAULT_DLL_PATH = path.join(__dirname, DLL_NAME);
 const INT32_MIN = -2147483648;
 const INT32_MAX = 2147483647;
 const ENUM_FAILED = 'GPUINFO_ENUM_FAILED';
+const LOAD_FAILED = 'GPUINFO_LOAD_FAILED';
 // Only reached if the library failed without saying why.
 const UNKNOWN_REASON = 'adapter enumeration failed';
+// WaitForSingleObject: no time-out; owned, or owned after its holder ended.
+const INFINITE = 0xffffffff;
+const WAIT_OBJECT_0 = 0;
+const WAIT_ABANDONED = 0x80;
+
+/**
+ * Every error of this package but argument errors: DXGI could not be reached
+ * (code GPUINFO_ENUM_FAILED, reason = the library's last-error text), or the
+ * library could not be loaded (code GPUINFO_LOAD_FAILED, path = the absolute
+ * path tried, reason = why).
+ */
+class GpuInfoError extends Error {
+  constructor(message, { code, reason, path: dllPath, cause } = {}) {
+    super(message, cause === undefined ? undefined : { cause });
+    this.name = 'GpuInfoError';
+    this.code = code;
+    this.reason = reason;
+    if (dllPath !== undefined) this.path = dllPath;
+  }
+}
 
 let lib = null;
 let calls = null;
+let lock = null;
 
-/** Loads the library from `dllPath` (default: the DLL beside this file). */
+// The process-wide lock, made on first use.
+function processLock() {
+  if (lock) return lock;
+  const kernel32 = koffi.load('kernel32.dll');
+  const createMutex = kernel32.func('void *__stdcall CreateMutexW(void *attributes, int initialOwner, const char16_t *name)');
+  const wait = kernel32.func('uint32 __stdcall WaitForSingleObject(void *handle, uint32 ms)');
+  const release = kernel32.func('int __stdcall ReleaseMutex(void *handle)');
+  const handle = createMutex(null, 0, `Local\\quillmar-dxgi-gpu-info-${process.pid}`);
+  if (!handle) throw new Error('CreateMutexW failed: no lock for the library calls');
+  lock = {
+    hold(fn) {
+      const got = wait(handle, INFINITE);
+      if (got !== WAIT_OBJECT_0 && got !== WAIT_ABANDONED) throw new Error(`WaitForSingleObject gave ${got}`);
+      try {
+        return fn();
+      } finally {
+        release(handle);
+      }
+    },
+  };
+  return lock;
+}
+
+function loadError(dllPath, why, cause) {
+  return new GpuInfoError(`cannot load ${dllPath}: ${why}`, { code: LOAD_FAILED, reason: why, path: dllPath, cause });
+}
+
+/**
+ * Loads the library from `dllPath`, made absolute (default: the DLL beside
+ * this file); returns the absolute path. A file that can't be loaded or lacks
+ * one of the library's calls throws GpuInfoError, and the library loaded
+ * before stays in use.
+ */
 function load(dllPath = DEFAULT_DLL_PATH) {
   if (typeof dllPath !== 'string' || dllPath === '') {
     const err = new TypeError('load(path): path must be a non-empty string');
     err.code = 'ERR_INVALID_ARG_TYPE';
     throw err;
   }
-  const next = koffi.load(dllPath);
+  // A relative path would go through the loader's search order.
+  const absolute = path.resolve(dllPath);
+  let next;
+  try {
+    next = koffi.load(absolute);
+  } catch (err) {
+    throw loadError(absolute, err.message, err);
+  }
   let declared;
   try {
     // koffi turns a `const char *` result into a JS string at return time,
-    // which is the copy the library's rewritable buffers need.
+    // inside the lock: the copy the library's rewritable texts need.
     declared = {
       version: next.func('const char *gpuinfo_version(void)'),
       lastError: next.func('const char *gpuinfo_last_error(void)'),
@@ -38,26 +104,25 @@ function load(dllPath = DEFAULT_DLL_PATH) {
     };
   } catch (err) {
     next.unload();
-    throw err;
+    throw loadError(absolute, err.message, err);
   }
   // The previous library goes only once the new one is fully usable.
   if (lib) lib.unload();
   lib = next;
   calls = declared;
-  return dllPath;
+  return absolute;
 }
 
-function library() {
+// Runs fn(calls) holding the lock, loading the default library first if none is.
+function withLibrary(fn) {
   if (!calls) load();
-  return calls;
+  return processLock().hold(() => fn(calls));
 }
 
-function enumerationError() {
-  const reason = library().lastError() || UNKNOWN_REASON;
-  const err = new Error(reason);
-  err.code = ENUM_FAILED;
-  err.reason = reason;
-  return err;
+// Called with the lock held, right after the failed call.
+function enumerationError(c) {
+  const reason = c.lastError() || UNKNOWN_REASON;
+  return new GpuInfoError(reason, { code: ENUM_FAILED, reason });
 }
 
 function checkIndex(index) {
@@ -76,32 +141,54 @@ function checkIndex(index) {
 
 /** Library version, "1.0.0". */
 function version() {
-  return library().version();
+  return withLibrary((c) => c.version());
 }
 
-/** Reason of the last failed enumeration, or "" (emptied by adapters()). */
+/** Reason of the last failed enumeration, or "" (emptied by report() and adapters()). */
 function lastError() {
-  return library().lastError();
+  return withLibrary((c) => c.lastError());
 }
 
-/** Every adapter DXGI reports, software ones included. */
+/** The library's JSON report, unchanged; throws GpuInfoError when DXGI can't be reached. */
+function report() {
+  return withLibrary((c) => {
+    const json = c.getJson();
+    if (json === null) throw enumerationError(c);
+    return json;
+  });
+}
+
+/** Every adapter DXGI reports, software ones included, from one enumeration. */
 function adapters() {
-  const json = library().getJson();
-  if (json === null) throw enumerationError();
-  return JSON.parse(json).adapters;
+  return JSON.parse(report()).adapters.map((a) => ({ ...a, software: a.software !== 0 }));
 }
 
 /** Number of adapters that are not software adapters. */
 function adapterCount() {
-  const count = library().adapterCount();
-  if (count < 0) throw enumerationError();
-  return count;
+  return withLibrary((c) => {
+    const count = c.adapterCount();
+    if (count < 0) throw enumerationError(c);
+    return count;
+  });
 }
 
-/** Dedicated video memory in MiB of the adapter at `index`, or -1. */
+/**
+ * Dedicated video memory in whole MiB of the adapter at `index`. Throws
+ * RangeError when there is no adapter at `index` (or it is not an int32),
+ * TypeError when it is not a number, GpuInfoError when DXGI can't be reached.
+ */
 function vramMb(index) {
   checkIndex(index);
-  return library().vramMb(index);
+  return withLibrary((c) => {
+    const mb = c.vramMb(index);
+    if (mb >= 0) return mb;
+    // -1 is both answers, and the last-error text may be left from an
+    // earlier failure: one more enumeration tells them apart.
+    if (c.getJson() === null) throw enumerationError(c);
+    const err = new RangeError(`no adapter at index ${index}`);
+    err.code = 'ERR_OUT_OF_RANGE';
+    throw err;
+  });
 }
 
-module.exports = { load, version, lastError, adapters, adapterCount, vramMb, DLL_NAME };
+module.exports = { load, version, lastError, report, adapters, adapterCount, vramMb, GpuInfoError, DLL_NAME };

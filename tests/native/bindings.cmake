@@ -2,7 +2,7 @@
 # against the library's source built as a Linux shared library on the
 # in-memory Windows (binding_library.cpp). Test-only: never shipped.
 #
-# No sanitizers here: the library is loaded into python3 and mono, which are
+# No sanitizers here: the library is loaded into python3 and dotnet, which are
 # not built with them; the sanitizer builds above cover the same source.
 set(BINDINGS_DIR ${REPO_ROOT}/bindings)
 set(BINDING_CASES ${BINDINGS_DIR}/testdata/cases.json)
@@ -28,34 +28,55 @@ set_tests_properties(binding_python PROPERTIES
   LABELS binding-python
   ENVIRONMENT "GPUINFO_STAND_IN=$<TARGET_FILE:binding_stand_in>;GPUINFO_CASES=${BINDING_CASES};PYTHONPATH=${BINDINGS_DIR}/python/src;PYTHONDONTWRITEBYTECODE=1")
 
-# The .NET binding compiled with mono's C# compiler, and its test program, in
-# one folder with a copy of the stand-in beside them (the binding's default
-# place for the library).
-find_program(BINDING_MCS mcs)
-find_program(BINDING_MONO mono)
-if(NOT BINDING_MCS OR NOT BINDING_MONO)
-  # Still registered: without mono (scripts/setup.sh installs it) it fails and says why.
-  message(WARNING "mcs or mono not found: the .NET binding test will fail")
-  set(BINDING_MCS mcs)
-  set(BINDING_MONO mono)
+# The package's annotations and a small client of it under Debian's mypy
+# --strict (its cache in the build tree).
+find_program(BINDING_MYPY mypy PATHS /usr/bin NO_DEFAULT_PATH)
+if(NOT BINDING_MYPY)
+  # Still registered: without mypy (scripts/setup.sh installs it) it fails and says why.
+  message(WARNING "mypy not found: the Python binding's type check will fail")
+  set(BINDING_MYPY mypy)
 endif()
+add_test(NAME binding_python_mypy
+  COMMAND ${BINDING_MYPY} --strict --cache-dir ${CMAKE_CURRENT_BINARY_DIR}/mypy-cache
+          ${BINDINGS_DIR}/python/src/quillmar_gpuinfo ${BINDINGS_DIR}/python/tests/typed_client.py)
+set_tests_properties(binding_python_mypy PROPERTIES
+  LABELS binding-python
+  ENVIRONMENT "MYPYPATH=${BINDINGS_DIR}/python/src")
+
+# The .NET binding built by the .NET SDK, and its xunit tests run by dotnet
+# test on this runtime; restored once into a packages folder of the build
+# tree, offline after that. The binding's builds for both target frameworks
+# are checked too (version, references, documentation).
+find_program(BINDING_DOTNET dotnet)
+if(NOT BINDING_DOTNET)
+  # Still registered: without the .NET SDK it fails and says why.
+  message(WARNING "dotnet not found: the .NET binding test will fail")
+  set(BINDING_DOTNET dotnet)
+endif()
+set(GPUINFO_NUGET_PACKAGES ${CMAKE_BINARY_DIR}/nuget-packages CACHE PATH
+  "NuGet packages folder for the .NET binding's builds")
 set(dotnet_dir ${CMAKE_CURRENT_BINARY_DIR}/dotnet)
-file(GLOB dotnet_sources CONFIGURE_DEPENDS ${BINDINGS_DIR}/dotnet/src/*.cs)
-set(dotnet_tests ${BINDINGS_DIR}/dotnet/tests/GpuInfoTests.cs)
-set(mcs_flags -warnaserror+ -warn:4 -r:System.Runtime.Serialization.dll)
-add_custom_command(OUTPUT ${dotnet_dir}/GpuInfoTests.exe
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${dotnet_dir}
-  COMMAND ${BINDING_MCS} ${mcs_flags} -target:library -out:${dotnet_dir}/Quillmar.GpuInfo.dll ${dotnet_sources}
-  COMMAND ${BINDING_MCS} ${mcs_flags} -r:${dotnet_dir}/Quillmar.GpuInfo.dll -out:${dotnet_dir}/GpuInfoTests.exe
-          ${dotnet_tests}
-  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:binding_stand_in> ${dotnet_dir}
-  DEPENDS ${dotnet_sources} ${dotnet_tests} binding_stand_in
-  COMMENT "Building the .NET binding and its tests with mcs"
+set(dotnet_config Release)
+set(dotnet_env ${CMAKE_COMMAND} -E env NUGET_PACKAGES=${GPUINFO_NUGET_PACKAGES} DOTNET_CLI_TELEMETRY_OPTOUT=1
+  DOTNET_NOLOGO=1 DOTNET_SKIP_FIRST_TIME_EXPERIENCE=1)
+set(dotnet_flags --artifacts-path ${dotnet_dir} -c ${dotnet_config} --disable-build-servers -nologo -v:q)
+file(GLOB_RECURSE dotnet_sources CONFIGURE_DEPENDS
+  ${BINDINGS_DIR}/dotnet/src/*.cs ${BINDINGS_DIR}/dotnet/tests/shared/*.cs
+  ${BINDINGS_DIR}/dotnet/tests/Quillmar.GpuInfo.Tests/*.cs ${BINDINGS_DIR}/dotnet/*.csproj
+  ${BINDINGS_DIR}/dotnet/tests/Quillmar.GpuInfo.Tests/*.csproj)
+set(dotnet_tests_dll ${dotnet_dir}/bin/Quillmar.GpuInfo.Tests/release/Quillmar.GpuInfo.Tests.dll)
+add_custom_command(OUTPUT ${dotnet_tests_dll}
+  COMMAND ${dotnet_env} ${BINDING_DOTNET} build ${BINDINGS_DIR}/dotnet/Quillmar.GpuInfo.csproj ${dotnet_flags}
+  COMMAND ${dotnet_env} ${BINDING_DOTNET} build
+          ${BINDINGS_DIR}/dotnet/tests/Quillmar.GpuInfo.Tests/Quillmar.GpuInfo.Tests.csproj ${dotnet_flags}
+  COMMAND ${CMAKE_COMMAND} -E touch ${dotnet_tests_dll}
+  DEPENDS ${dotnet_sources}
+  COMMENT "Building the .NET binding and its tests with the .NET SDK"
   VERBATIM)
-add_custom_target(binding_dotnet_tests ALL DEPENDS ${dotnet_dir}/GpuInfoTests.exe)
+add_custom_target(binding_dotnet_tests ALL DEPENDS ${dotnet_tests_dll})
 add_test(NAME binding_dotnet
-  COMMAND ${BINDING_MONO} ${dotnet_dir}/GpuInfoTests.exe
-  WORKING_DIRECTORY ${dotnet_dir})
+  COMMAND ${dotnet_env} ${BINDING_DOTNET} test ${dotnet_tests_dll} --logger "console$<SEMICOLON>verbosity=detailed")
 set_tests_properties(binding_dotnet PROPERTIES
   LABELS binding-dotnet
-  ENVIRONMENT "GPUINFO_STAND_IN=$<TARGET_FILE:binding_stand_in>;GPUINFO_CASES=${BINDING_CASES}")
+  FAIL_REGULAR_EXPRESSION "Total tests: 0$|No test is available"
+  ENVIRONMENT "GPUINFO_STAND_IN=$<TARGET_FILE:binding_stand_in>;GPUINFO_CASES=${BINDING_CASES};GPUINFO_ASSEMBLIES=${dotnet_dir}/bin/Quillmar.GpuInfo")

@@ -2,30 +2,33 @@ using System;
 using System.Collections.Generic;
 using System.Collections.ObjectModel;
 using System.IO;
+using System.Reflection;
 using System.Runtime.InteropServices;
 using System.Runtime.Serialization.Json;
 
-namespace Quillmar.GpuInfo
+namespace Quillmar.Graphics
 {
     /// <summary>
     /// Which graphics adapters this Windows x64 machine has, from
-    /// quillmar-dxgi-gpu-info.dll. The DLL sits beside this assembly (or in
-    /// runtimes\win-x64\native below it, as the NuGet package lays it out), or
-    /// Load takes its path.
+    /// quillmar-dxgi-gpu-info.dll. The DLL sits beside the application (or in
+    /// runtimes\win-x64\native below it), or <see cref="Load"/> takes its path.
     /// </summary>
     /// <remarks>
     /// The library answers one call at a time and rewrites its texts on later
     /// calls: every member here holds one lock and copies the text it gets
-    /// before letting go of it.
+    /// before letting go of it, so threads may share the class.
     /// </remarks>
     public static class GpuInfo
     {
         /// <summary>The DLL's file name (outside Windows, that of the test build of the same source).</summary>
         public static readonly string LibraryName =
-            NativeLibrary.IsWindows ? "quillmar-dxgi-gpu-info.dll" : "libquillmar-dxgi-gpu-info.so";
+            NativeModule.IsWindows ? "quillmar-dxgi-gpu-info.dll" : "libquillmar-dxgi-gpu-info.so";
 
         // Only reached if the library failed without saying why.
         private const string UnknownReason = "adapter enumeration failed";
+
+        private static readonly string[] Exports =
+            { "gpuinfo_version", "gpuinfo_last_error", "gpuinfo_get_json", "gpuinfo_adapter_count", "gpuinfo_vram_mb" };
 
         // The texts are returned as IntPtr: declared as string, the marshaller
         // would free the library's static storage after copying it.
@@ -49,25 +52,39 @@ namespace Quillmar.GpuInfo
         private static readonly object Gate = new object();
         private static Library loaded;
 
-        /// <summary>The DLL beside this assembly, or under runtimes\win-x64\native below it.</summary>
+        /// <summary>
+        /// The DLL beside this assembly, or under runtimes\win-x64\native below
+        /// it; the application's base folder when the assembly has no file of its
+        /// own (loaded from memory, or bundled into a single-file app).
+        /// </summary>
         public static string DefaultPath
         {
             get
             {
-                string folder = Path.GetDirectoryName(typeof(GpuInfo).Assembly.Location);
-                if (string.IsNullOrEmpty(folder))
-                    folder = AppDomain.CurrentDomain.BaseDirectory;
-                string beside = Path.Combine(folder, LibraryName);
-                string native = Path.Combine(Path.Combine(Path.Combine(Path.Combine(folder, "runtimes"), "win-x64"),
-                    "native"), LibraryName);
-                return !File.Exists(beside) && NativeLibrary.IsWindows && File.Exists(native) ? native : beside;
+                var folders = new List<string>();
+                string location = typeof(GpuInfo).GetTypeInfo().Assembly.Location;
+                if (!string.IsNullOrEmpty(location))
+                    folders.Add(Path.GetDirectoryName(location));
+                folders.Add(AppContext.BaseDirectory);
+                foreach (string folder in folders)
+                {
+                    string beside = Path.Combine(folder, LibraryName);
+                    if (File.Exists(beside))
+                        return beside;
+                    string native = Path.Combine(folder, "runtimes", "win-x64", "native", LibraryName);
+                    if (NativeModule.IsWindows && File.Exists(native))
+                        return native;
+                }
+                return Path.Combine(folders[0], LibraryName);
             }
         }
 
         /// <summary>
-        /// Loads the library from path (default: DefaultPath) and returns its full
-        /// path. Throws DllNotFoundException or EntryPointNotFoundException; the
-        /// library loaded before stays in use then.
+        /// Loads the library from <paramref name="path"/> (default:
+        /// <see cref="DefaultPath"/>) and returns its full path. Throws
+        /// <see cref="GpuInfoException"/> naming the path when it can't be loaded
+        /// or lacks one of the library's calls; the library loaded before stays
+        /// in use then. Other members load the default path on first use.
         /// </summary>
         public static string Load(string path = null)
         {
@@ -82,36 +99,45 @@ namespace Quillmar.GpuInfo
             if (path.Length == 0)
                 throw new ArgumentException("path must not be empty", "path");
             path = Path.GetFullPath(path);
-            IntPtr module = NativeLibrary.Open(path);
-            Library next;
-            try
+            if (NativeModule.IsWindows && RuntimeInformation.ProcessArchitecture != Architecture.X64)
+                throw CannotLoad(path, string.Format("the DLL is 64-bit x64 and this process is {0}",
+                    RuntimeInformation.ProcessArchitecture));
+            string why;
+            IntPtr module = NativeModule.Open(path, out why);
+            if (module == IntPtr.Zero)
+                throw CannotLoad(path, why);
+            var addresses = new IntPtr[Exports.Length];
+            for (int i = 0; i < Exports.Length; ++i)
             {
-                next = new Library
+                addresses[i] = NativeModule.Find(module, Exports[i]);
+                if (addresses[i] == IntPtr.Zero)
                 {
-                    Module = module,
-                    Version = Export<TextCall>(module, path, "gpuinfo_version"),
-                    LastError = Export<TextCall>(module, path, "gpuinfo_last_error"),
-                    GetJson = Export<TextCall>(module, path, "gpuinfo_get_json"),
-                    AdapterCount = Export<CountCall>(module, path, "gpuinfo_adapter_count"),
-                    VramMb = Export<VramCall>(module, path, "gpuinfo_vram_mb"),
-                };
+                    NativeModule.Close(module);
+                    throw CannotLoad(path, "it lacks the export " + Exports[i]);
+                }
             }
-            catch
+            var next = new Library
             {
-                NativeLibrary.Close(module);
-                throw;
-            }
+                Module = module,
+                Version = Call<TextCall>(addresses[0]),
+                LastError = Call<TextCall>(addresses[1]),
+                GetJson = Call<TextCall>(addresses[2]),
+                AdapterCount = Call<CountCall>(addresses[3]),
+                VramMb = Call<VramCall>(addresses[4]),
+            };
             if (loaded != null)
-                NativeLibrary.Close(loaded.Module);
+                NativeModule.Close(loaded.Module);
             loaded = next;
             return path;
         }
 
-        private static T Export<T>(IntPtr module, string path, string name) where T : class
+        private static GpuInfoException CannotLoad(string path, string why)
         {
-            IntPtr address = NativeLibrary.Find(module, name);
-            if (address == IntPtr.Zero)
-                throw new EntryPointNotFoundException(string.Format("{0} lacks the export {1}", path, name));
+            return new GpuInfoException(string.Format("cannot load {0}: {1}", path, why));
+        }
+
+        private static T Call<T>(IntPtr address) where T : class
+        {
             return (T)(object)Marshal.GetDelegateForFunctionPointer(address, typeof(T));
         }
 
@@ -131,7 +157,7 @@ namespace Quillmar.GpuInfo
             return new GpuInfoException(reason.Length > 0 ? reason : UnknownReason);
         }
 
-        /// <summary>The library's version, "1.0.0".</summary>
+        /// <summary>The library's version, "1.0.0". Throws <see cref="GpuInfoException"/> if the DLL can't be loaded.</summary>
         public static string Version
         {
             get
@@ -141,7 +167,10 @@ namespace Quillmar.GpuInfo
             }
         }
 
-        /// <summary>Why the last enumeration failed, or "" (Adapters() empties it first).</summary>
+        /// <summary>
+        /// Why the last enumeration failed, or "" (a report empties it first; the
+        /// counting calls leave an earlier failure in place when they succeed).
+        /// </summary>
         public static string LastError
         {
             get
@@ -151,7 +180,7 @@ namespace Quillmar.GpuInfo
             }
         }
 
-        /// <summary>The library's JSON report, unchanged. Throws GpuInfoException.</summary>
+        /// <summary>The library's JSON report, unchanged. Throws <see cref="GpuInfoException"/>.</summary>
         public static string Report()
         {
             return System.Text.Encoding.UTF8.GetString(ReportBytes());
@@ -177,13 +206,13 @@ namespace Quillmar.GpuInfo
                 return new ReadOnlyCollection<Adapter>(((Report)serializer.ReadObject(stream)).Adapters);
         }
 
-        /// <summary>Every adapter DXGI reports, software ones included. Throws GpuInfoException.</summary>
+        /// <summary>Every adapter DXGI reports, software ones included. Throws <see cref="GpuInfoException"/>.</summary>
         public static IReadOnlyList<Adapter> Adapters()
         {
             return ParseReport(ReportBytes());
         }
 
-        /// <summary>Number of adapters that are not software adapters. Throws GpuInfoException.</summary>
+        /// <summary>Number of adapters that are not software adapters. Throws <see cref="GpuInfoException"/>.</summary>
         public static int AdapterCount()
         {
             lock (Gate)
@@ -197,13 +226,26 @@ namespace Quillmar.GpuInfo
         }
 
         /// <summary>
-        /// Dedicated video memory in whole MiB of the adapter at index, or -1: no
-        /// such adapter, or a failed enumeration (LastError tells them apart).
+        /// Dedicated video memory in whole MiB of the adapter at
+        /// <paramref name="index"/> (at most int.MaxValue). Throws
+        /// <see cref="ArgumentOutOfRangeException"/> when DXGI lists no adapter
+        /// there, <see cref="GpuInfoException"/> when it can't be reached.
         /// </summary>
         public static int VramMb(int index)
         {
             lock (Gate)
-                return Current.VramMb(index);
+            {
+                Library library = Current;
+                int mb = library.VramMb(index);
+                if (mb >= 0)
+                    return mb;
+                // The library says -1 for both; whether a report can be had
+                // tells them apart, at the cost of one more enumeration on this
+                // path only.
+                if (library.GetJson() == IntPtr.Zero)
+                    throw Failure(library);
+                throw new ArgumentOutOfRangeException("index", index, "no adapter at this index");
+            }
         }
     }
 }

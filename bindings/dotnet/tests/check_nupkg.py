@@ -1,16 +1,26 @@
 #!/usr/bin/env python3
-"""Checks the NuGet package the build packed: its manifest, and that it holds
-exactly the binding's assembly under lib/<framework>, the DLL under
-runtimes/win-x64/native and the README, byte for byte as built."""
+"""Checks the NuGet package `dotnet pack` made: that it holds exactly the
+binding's assembly and XML documentation for each target framework (the
+bytes pack built), the DLL under runtimes/win-x64/native as built, the
+.NET Framework targets under build/ and buildTransitive/, and the README;
+and its manifest: id, version, license expression, repository, readme, one
+empty dependency group per framework. Lists what it holds."""
 import argparse
+import os
 import sys
 import xml.etree.ElementTree as ET
 import zipfile
 
 PACKAGE_ID = "Quillmar.GpuInfo"
-# What nuget writes around the payload.
+FRAMEWORKS = {"netstandard2.0": ".NETStandard2.0", "net8.0": "net8.0"}
+LICENSE = "MIT"
+REPOSITORY = "https://github.com/quillmar/quillmar-dxgi-gpu-info"
+TARGETS = f"{PACKAGE_ID}.targets"
+# What NuGet writes around the payload.
 PACKAGING_PARTS = ("_rels/.rels", "[Content_Types].xml")
 PACKAGING_PREFIX = "package/services/metadata/core-properties/"
+# NuGet writes a licenseUrl beside a license expression for clients too old to read one.
+LICENSE_URLS = (None, "https://licenses.nuget.org/MIT", "https://aka.ms/deprecateLicenseUrl")
 
 failures = []
 
@@ -23,14 +33,21 @@ def check(cond, message):
 
 def main():
     parser = argparse.ArgumentParser()
-    for option in ("--nupkg", "--assembly", "--dll", "--version", "--framework"):
+    for option in ("--nupkg", "--assemblies", "--dll", "--version", "--source"):
         parser.add_argument(option, required=True)
     args = parser.parse_args()
 
     expected = {
-        f"lib/{args.framework}/{PACKAGE_ID}.dll": open(args.assembly, "rb").read(),
         "runtimes/win-x64/native/quillmar-dxgi-gpu-info.dll": open(args.dll, "rb").read(),
+        "README.md": open(os.path.join(args.source, "README.md"), "rb").read(),
     }
+    for folder in ("build", "buildTransitive"):
+        expected[f"{folder}/{TARGETS}"] = open(os.path.join(args.source, "build", TARGETS), "rb").read()
+    for framework in FRAMEWORKS:
+        for ext in ("dll", "xml"):
+            built = os.path.join(args.assemblies, f"release_{framework}", f"{PACKAGE_ID}.{ext}")
+            expected[f"lib/{framework}/{PACKAGE_ID}.{ext}"] = open(built, "rb").read()
+
     with zipfile.ZipFile(args.nupkg) as package:
         names = package.namelist()
         check(package.testzip() is None, "a damaged entry")
@@ -38,16 +55,29 @@ def main():
         for name, content in expected.items():
             check(name in names and package.read(name) == content, f"{name} is missing or differs from the build")
         payload = sorted(n for n in names if n not in PACKAGING_PARTS and not n.startswith(PACKAGING_PREFIX))
-        check(payload == sorted([*expected, f"{PACKAGE_ID}.nuspec", "README.md"]), f"entries {payload}")
-        readme = package.read("README.md").decode("utf-8")
-        check(readme.startswith("# Quillmar.GpuInfo"), "README.md is not the binding's")
+        check(payload == sorted([*expected, f"{PACKAGE_ID}.nuspec"]), f"entries {payload}")
 
     ns = {"n": manifest.tag.split("}")[0].strip("{")}
     meta = manifest.find("n:metadata", ns)
-    check(meta.findtext("n:id", namespaces=ns) == PACKAGE_ID, "id")
-    check(meta.findtext("n:version", namespaces=ns) == args.version, "version")
+
+    def text(path):
+        return meta.findtext(path, namespaces=ns)
+
+    check(text("n:id") == PACKAGE_ID, f"id {text('n:id')}")
+    check(text("n:version") == args.version, f"version {text('n:version')}")
+    license_element = meta.find("n:license", ns)
+    check(license_element is not None and license_element.get("type") == "expression"
+          and license_element.text == LICENSE, "license is not the expression MIT")
+    check(text("n:licenseUrl") in LICENSE_URLS, f"licenseUrl {text('n:licenseUrl')}")
+    check(text("n:readme") == "README.md", f"readme {text('n:readme')}")
+    repository = meta.find("n:repository", ns)
+    check(repository is not None and repository.get("type") == "git" and repository.get("url") == REPOSITORY,
+          "repository")
+    check(bool(text("n:description")), "no description")
     groups = meta.findall("n:dependencies/n:group", ns)
-    check(len(groups) == 1 and len(groups[0]) == 0, "a dependency, or not one empty group")
+    check(sorted(g.get("targetFramework") for g in groups) == sorted(FRAMEWORKS.values())
+          and all(len(g) == 0 for g in groups), "not one empty dependency group per framework")
+
     print(f"{args.nupkg}:")
     for name in sorted(expected):
         print(f"  {name} ({len(expected[name])} bytes)")

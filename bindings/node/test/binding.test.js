@@ -1,75 +1,79 @@
 'use strict';
-// Runs in Windows node.exe under Wine, laid out beside node_modules/ that
-// holds koffi and this package with the DLL (see run_wine.py). The first
-// argument names the DXGI the test process sees; the table below says what
-// the binding must report for it.
+// Runs in Windows node.exe under Wine, in a folder where the packed package
+// was installed with npm (see run_wine.py), beside cases.json, which says
+// what each scenario must give. The first argument names the DXGI the test
+// process sees.
 
 const test = require('node:test');
 const assert = require('node:assert/strict');
+const fs = require('node:fs');
 const path = require('node:path');
+const { once } = require('node:events');
+const { Worker } = require('node:worker_threads');
 const gpu = require('quillmar-dxgi-gpu-info');
 
-// Whole MiB, rounded down, as the report gives sizes.
-const mib = (bytes) => Math.floor(bytes / 1048576);
+const INT32_MIN = -2147483648;
+const INT32_MAX = 2147483647;
+// Concurrency: worker threads, and calls of adapters() each makes.
+const WORKERS = 8;
+const CALLS_PER_WORKER = 400;
 
-// The test double's "example" preset, as the library reports it.
-const EXAMPLE_ADAPTERS = [
-  { index: 0, name: 'Example V7 Graphics', vendor: 'AMD', vendor_id: 0x1002, device_id: 0x73bf,
-    dedicated_vram_mb: mib(17163091968), shared_memory_mb: mib(34317172736),
-    driver_version: '31.0.24033.1003', software: 0 },
-  { index: 1, name: 'Software Rasterizer', vendor: 'Microsoft', vendor_id: 0x1414, device_id: 0x008c,
-    dedicated_vram_mb: 0, shared_memory_mb: mib(4241260544),
-    driver_version: '', software: 1 },
-];
-
-// The "mixed" preset: a non-ASCII name, a long one, one without a driver version.
-const MIXED_ADAPTERS = [
-  { index: 0, name: 'Radeon Pr\u00e9cision \u20ac \u6f22\u5b57', vendor: 'AMD', vendor_id: 0x1002,
-    device_id: 0x73bf, dedicated_vram_mb: mib(17163091968), shared_memory_mb: mib(34317172736),
-    driver_version: '31.0.24033.1003', software: 0 },
-  { index: 1, name: 'NVIDIA Example Ultra Long Adapter Name With Many Words That Keeps Going ' +
-      'Past Any Sensible Column Width Of A Table', vendor: 'NVIDIA', vendor_id: 0x10de, device_id: 0x2684,
-    dedicated_vram_mb: mib(25757220864), shared_memory_mb: mib(34317172736),
-    driver_version: '32.15.16.3370', software: 0 },
-  { index: 2, name: 'Intel Example Graphics', vendor: 'Intel', vendor_id: 0x8086, device_id: 0x9a49,
-    dedicated_vram_mb: mib(134217728), shared_memory_mb: mib(17158586368),
-    driver_version: '', software: 0 },
-  { index: 3, name: 'Software Rasterizer', vendor: 'Microsoft', vendor_id: 0x1414, device_id: 0x008c,
-    dedicated_vram_mb: 0, shared_memory_mb: mib(4241260544),
-    driver_version: '', software: 1 },
-];
-
-// Reachable DXGI: the adapters expected (null: only checked for shape), and
-// how many adapters and hardware adapters when known.
-// Unreachable DXGI: the reason the library gives.
-const CASES = {
-  example: { adapters: EXAMPLE_ADAPTERS, count: 1 },
-  mixed: { adapters: MIXED_ADAPTERS, count: 3 },
-  wine: { adapters: null, length: 1, count: 1 },
-  system: { adapters: null }, // any machine's own DXGI
-  create_fails: { reason: 'CreateDXGIFactory failed' },
-  missing: { reason: 'dxgi.dll not found' },
-  no_entry: { reason: 'CreateDXGIFactory not found' },
-};
-
+const table = JSON.parse(fs.readFileSync(path.join(__dirname, 'cases.json'), 'utf8'));
 const caseName = process.argv[2];
+const expected = table.cases.find((c) => c.name === caseName);
+if (!expected) throw new Error(`no case "${caseName}" in cases.json`);
 
 // With a second argument (double, no_entry or missing), the library gets its
 // dxgi.dll through the test seam (tests/seam) instead of the system
 // directory: dxgi_seam.dll, beside this script, points the library's own
 // import of LoadLibraryExA at itself; the double beside it picks its scenario
-// from FAKE_DXGI_SCENARIO.
+// from FAKE_DXGI_SCENARIO. A library loaded afresh needs it again; attaching
+// again changes the mode.
 const seamMode = process.argv[3];
-if (seamMode) {
-  const modes = { double: 0, no_entry: 1, missing: 2 };
-  if (!(seamMode in modes)) throw new Error(`unknown seam mode "${seamMode}"`);
+const SEAM_MODES = { double: 0, no_entry: 1, missing: 2 };
+let attach = null;
+function attachSeam(mode) {
+  if (!(mode in SEAM_MODES)) throw new Error(`unknown seam mode "${mode}"`);
   gpu.version(); // loads the library
-  const seam = require('koffi').load(path.join(__dirname, 'dxgi_seam.dll'));
-  const attach = seam.func('int dxgi_seam_attach(const char *library, int mode)');
-  if (attach('quillmar-dxgi-gpu-info.dll', modes[seamMode]) !== 1) throw new Error('dxgi_seam_attach failed');
+  if (!attach) {
+    const seam = require('koffi').load(path.join(__dirname, 'dxgi_seam.dll'));
+    attach = seam.func('int dxgi_seam_attach(const char *library, int mode)');
+  }
+  if (attach(gpu.DLL_NAME, SEAM_MODES[mode]) !== 1) throw new Error('dxgi_seam_attach failed');
 }
-const expected = CASES[caseName];
-if (!expected) throw new Error(`unknown case "${caseName}"; known: ${Object.keys(CASES).join(', ')}`);
+if (seamMode) attachSeam(seamMode);
+
+// The assertion for an error kind cases.json names.
+function errorOf(kind, reason) {
+  if (kind === 'enumeration') {
+    return (err) => {
+      assert.ok(err instanceof gpu.GpuInfoError, `${err} is not a GpuInfoError`);
+      assert.equal(err.code, 'GPUINFO_ENUM_FAILED');
+      assert.equal(err.reason, reason);
+      assert.equal(err.message, reason);
+      return true;
+    };
+  }
+  if (kind === 'index') {
+    return (err) => {
+      assert.ok(err instanceof RangeError && !(err instanceof gpu.GpuInfoError), `${err} is not a RangeError`);
+      return true;
+    };
+  }
+  throw new Error(`cases.json names an unknown error kind "${kind}"`);
+}
+
+// The call cases.json names, after the C exports.
+function callNamed(name, index) {
+  const calls = {
+    report: () => gpu.report(),
+    adapters: () => gpu.adapters(),
+    adapter_count: () => gpu.adapterCount(),
+    vram_mb: () => gpu.vramMb(index),
+  };
+  if (!(name in calls)) throw new Error(`cases.json names an unknown call "${name}"`);
+  return calls[name]();
+}
 
 function assertWellFormed(adapter, position) {
   assert.equal(adapter.index, position);
@@ -80,7 +84,8 @@ function assertWellFormed(adapter, position) {
     assert.ok(Number.isSafeInteger(adapter[key]) && adapter[key] >= 0, `${key} = ${adapter[key]}`);
   }
   assert.match(adapter.driver_version, /^(\d+\.\d+\.\d+\.\d+)?$/);
-  assert.equal(adapter.software, adapter.vendor_id === 0x1414 ? 1 : 0, `software = ${adapter.software}`);
+  assert.equal(typeof adapter.software, 'boolean');
+  assert.equal(adapter.software, adapter.vendor_id === 0x1414, `software ${adapter.software}`);
 }
 
 test('version is the library version', () => {
@@ -89,48 +94,120 @@ test('version is the library version', () => {
 
 if (expected.reason) {
   test(`unreachable DXGI (${caseName}) is reported`, async (t) => {
-    const enumErr = { name: 'Error', message: expected.reason, code: 'GPUINFO_ENUM_FAILED', reason: expected.reason };
-    await t.test('adapters() throws the reason', () => {
-      assert.throws(() => gpu.adapters(), enumErr);
-      assert.equal(gpu.lastError(), expected.reason);
-    });
-    await t.test('adapterCount() throws the reason', () => {
-      assert.throws(() => gpu.adapterCount(), enumErr);
-      assert.equal(gpu.lastError(), expected.reason);
-    });
-    await t.test('vramMb() gives -1 and lastError() tells the failure apart', () => {
-      for (const index of [0, 1, -1]) assert.equal(gpu.vramMb(index), -1);
-      assert.equal(gpu.lastError(), expected.reason);
+    await t.test('each failing call throws GpuInfoError with the reason', () => {
+      assert.ok(expected.errors.length > 0, 'cases.json lists no failing calls');
+      for (const e of expected.errors) {
+        assert.throws(() => callNamed(e.call, e.index), errorOf(e.error, expected.reason), `${e.call}(${e.index ?? ''})`);
+        assert.equal(gpu.lastError(), expected.reason);
+      }
     });
   });
-} else {
+} else if (!expected.generation) {
   test(`reachable DXGI (${caseName}) is reported`, async (t) => {
     await t.test('lastError() starts empty', () => {
       assert.equal(gpu.lastError(), '');
     });
-    await t.test('adapters() gives the report', () => {
+    await t.test('adapters() gives the report, software as a boolean', () => {
       const list = gpu.adapters();
       assert.ok(Array.isArray(list));
       if (expected.adapters) assert.deepEqual(list, expected.adapters);
       else {
-        if (expected.length !== undefined) assert.equal(list.length, expected.length);
+        // Wine's own DXGI: how many; any machine's ("system"): whatever it has.
+        if (expected.adapter_count !== undefined) assert.equal(list.length, expected.adapter_count);
         list.forEach(assertWellFormed);
       }
-      if (expected.count !== undefined) assert.equal(list.filter((a) => a.software === 0).length, expected.count);
       assert.equal(gpu.lastError(), '');
+    });
+    await t.test('report() is the library\'s JSON, software 0 or 1', () => {
+      const parsed = JSON.parse(gpu.report()).adapters;
+      assert.deepEqual(parsed.map((a) => ({ ...a, software: a.software === 1 })), gpu.adapters());
+      assert.ok(parsed.every((a) => a.software === 0 || a.software === 1));
     });
     await t.test('adapterCount() counts non-software adapters', () => {
-      const hardware = gpu.adapters().filter((a) => a.software === 0).length;
-      assert.equal(gpu.adapterCount(), expected.count ?? hardware);
+      assert.equal(gpu.adapterCount(), gpu.adapters().filter((a) => !a.software).length);
     });
-    await t.test('vramMb() agrees with the report at each index, -1 around it', () => {
-      const list = gpu.adapters();
-      for (const a of list) assert.equal(gpu.vramMb(a.index), a.dedicated_vram_mb, `index ${a.index}`);
-      for (const index of [list.length, -1, 2147483647, -2147483648]) {
-        assert.equal(gpu.vramMb(index), -1, `index ${index}`);
+    await t.test('vramMb() agrees with the report at each index', () => {
+      for (const a of gpu.adapters()) {
+        assert.equal(gpu.vramMb(a.index), Math.min(a.dedicated_vram_mb, INT32_MAX), `index ${a.index}`);
       }
+    });
+    await t.test('the failing calls throw what cases.json says', () => {
+      for (const e of expected.errors) {
+        assert.throws(() => callNamed(e.call, e.index), errorOf(e.error, expected.reason), `${e.call}(${e.index})`);
+      }
+      for (const index of [INT32_MAX, INT32_MIN]) assert.throws(() => gpu.vramMb(index), errorOf('index'));
       assert.equal(gpu.lastError(), '');
     });
+  });
+}
+
+if (seamMode === 'double') {
+  test('sequences: each call judged by what DXGI says now', async (t) => {
+    for (const seq of table.sequences) {
+      await t.test(seq.name, (st) => {
+        try {
+          for (const [i, step] of seq.steps.entries()) {
+            if (step.scenario === 'missing') attachSeam('missing');
+            else if (step.scenario === caseName) attachSeam('double');
+            else return st.skip(`step ${i} needs the double's "${step.scenario}" preset`);
+            const what = `step ${i}: ${step.call}(${step.index ?? ''}) under ${step.scenario}`;
+            if ('result' in step) assert.equal(callNamed(step.call, step.index), step.result, what);
+            else assert.throws(() => callNamed(step.call, step.index), errorOf(step.error, step.reason), what);
+          }
+        } finally {
+          attachSeam(seamMode);
+        }
+      });
+    }
+  });
+}
+
+// Every report of the changing scenario must be one generation's whole report.
+function wholeReport(rule, list) {
+  assert.ok(list.length > 0, 'no adapters');
+  const escaped = rule.name.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
+  const pattern = new RegExp(`^${escaped.replace('\\{g\\}', '(\\d+)').replace('\\{i\\}', '\\d+')}$`);
+  const m = pattern.exec(list[0].name);
+  assert.ok(m, `first name "${list[0].name}" does not follow "${rule.name}"`);
+  const g = Number(m[1]);
+  const want = [];
+  for (let i = 0; i < rule.count.base + (g % rule.count.modulus); i++) {
+    want.push({
+      index: i, name: rule.name.replace('{g}', g).replace('{i}', i), vendor: rule.vendor, vendor_id: rule.vendor_id,
+      device_id: g % rule.device_id_modulus, dedicated_vram_mb: rule.dedicated_vram_mb_base + i,
+      shared_memory_mb: rule.shared_memory_mb, driver_version: rule.driver_version, software: rule.software,
+    });
+  }
+  assert.deepEqual(list, want, `generation ${g} mixed`);
+  return g;
+}
+
+if (expected.generation) {
+  // One thread can't interleave two synchronous calls: the lock matters
+  // between worker threads, which call the one DLL on threads of their own.
+  test(`${WORKERS} worker threads x ${CALLS_PER_WORKER} calls of adapters(): every report whole`, async () => {
+    // Workers start up at their own pace: each says it is ready, then waits
+    // on `start` until all are. once() rejects on a worker's 'error'.
+    const start = new Int32Array(new SharedArrayBuffer(4));
+    const workers = [];
+    for (let w = 0; w < WORKERS; w++) {
+      workers.push(new Worker(path.join(__dirname, 'concurrency_worker.js'),
+        { workerData: { calls: CALLS_PER_WORKER, counting: w % 2 === 1, start: start.buffer } }));
+    }
+    await Promise.all(workers.map((worker) => once(worker, 'message')));
+    const runs = workers.map((worker) => once(worker, 'message').then(([results]) => results));
+    Atomics.store(start, 0, 1);
+    Atomics.notify(start, 0);
+    const results = (await Promise.all(runs)).flat();
+    assert.equal(results.length, WORKERS * CALLS_PER_WORKER);
+    const seen = new Set();
+    for (const r of results) {
+      if (r.error) assert.fail(`a call failed: ${r.error}`);
+      const g = wholeReport(expected.generation, r.list);
+      assert.ok(!seen.has(g), `two calls returned generation ${g}`);
+      seen.add(g);
+    }
+    console.log(`# ${WORKERS} workers x ${CALLS_PER_WORKER} calls: ${seen.size} whole reports of different generations`);
   });
 }
 
@@ -154,14 +231,39 @@ test('vramMb() rejects what is not an int32 before calling the library', async (
   }
 });
 
-test('load() takes an explicit path', async (t) => {
-  const here = path.join(__dirname, 'alt', gpu.DLL_NAME);
-  await t.test('a copy elsewhere loads and answers', () => {
-    assert.equal(gpu.load(here), here);
+test('load() takes a path and makes it absolute', async (t) => {
+  const packaged = path.join(path.dirname(require.resolve('quillmar-dxgi-gpu-info')), gpu.DLL_NAME);
+  t.after(() => {
+    gpu.load();
+    if (seamMode) attachSeam(seamMode);
+  });
+  await t.test('a copy elsewhere, named relative to the current folder, loads and answers', () => {
+    process.chdir(__dirname);
+    const relative = path.join('alt', gpu.DLL_NAME);
+    assert.equal(gpu.load(relative), path.join(__dirname, relative));
     assert.equal(gpu.version(), '1.0.0');
   });
-  await t.test('a missing file throws and keeps the loaded library', () => {
-    assert.throws(() => gpu.load(path.join(__dirname, 'no-such-folder', gpu.DLL_NAME)), Error);
+  await t.test('a missing file throws GpuInfoError naming the absolute path, and keeps the loaded library', () => {
+    for (const e of table.load_errors) {
+      assert.equal(e.error, 'load');
+      const absolute = path.resolve(e.path);
+      assert.throws(() => gpu.load(e.path), (err) => {
+        assert.ok(err instanceof gpu.GpuInfoError, `${err} is not a GpuInfoError`);
+        assert.equal(err.code, 'GPUINFO_LOAD_FAILED');
+        assert.equal(err.path, absolute);
+        assert.ok(err.message.includes(absolute), err.message);
+        return true;
+      });
+    }
+    assert.equal(gpu.version(), '1.0.0');
+  });
+  await t.test('a DLL without the library\'s calls throws GpuInfoError naming it', () => {
+    const kernel32 = 'C:\\windows\\system32\\kernel32.dll';
+    assert.ok(fs.statSync(kernel32).size > 0);
+    assert.throws(() => gpu.load(kernel32), (err) => {
+      assert.ok(err instanceof gpu.GpuInfoError && err.path === kernel32 && err.message.includes(kernel32), `${err}`);
+      return true;
+    });
     assert.equal(gpu.version(), '1.0.0');
   });
   for (const bad of [42, '', null]) {
@@ -169,9 +271,8 @@ test('load() takes an explicit path', async (t) => {
       assert.throws(() => gpu.load(bad), TypeError);
     });
   }
-  await t.test('the default path is the package folder', () => {
-    const dll = gpu.load();
-    assert.equal(path.basename(dll), gpu.DLL_NAME);
-    assert.equal(path.dirname(dll), path.dirname(require.resolve('quillmar-dxgi-gpu-info')));
+  await t.test('the default path is the DLL in the installed package', () => {
+    assert.equal(gpu.load(), packaged);
+    assert.ok(fs.statSync(packaged).size > 0);
   });
 });

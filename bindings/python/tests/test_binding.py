@@ -14,7 +14,9 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
+from typing import Any, Callable, Dict, List, Set
 
 import quillmar_gpuinfo as gpu
 from quillmar_gpuinfo import _table
@@ -25,6 +27,11 @@ with open(os.environ["GPUINFO_CASES"], encoding="utf-8") as f:
 # Wine's own DXGI is only reached under Wine.
 REACHABLE = [c for c in CASES.values() if "adapters" in c]
 UNREACHABLE = [c for c in CASES.values() if "reason" in c]
+with open(os.environ["GPUINFO_CASES"], encoding="utf-8") as f:
+    TABLE = json.load(f)
+CALLS: Dict[str, Callable[..., Any]] = {"report": gpu.report, "adapters": gpu.adapters,
+                                        "adapter_count": gpu.adapter_count, "vram_mb": gpu.vram_mb}
+ERRORS = {"enumeration": gpu.GpuInfoError, "index": IndexError}
 INT32_MIN, INT32_MAX = -2**31, 2**31 - 1
 PACKAGE_DIR = os.path.dirname(gpu.__file__)
 CHILD_TIMEOUT_S = 60
@@ -61,7 +68,7 @@ class Reachable(unittest.TestCase):
         for case in REACHABLE:
             with self.subTest(case["name"]):
                 use(case["name"])
-                self.assertEqual(gpu.adapter_count(), sum(a["software"] == 0 for a in case["adapters"]))
+                self.assertEqual(gpu.adapter_count(), sum(not a["software"] for a in case["adapters"]))
 
     def test_vram_mb_agrees_with_the_report_and_is_minus_one_around_it(self):
         for case in REACHABLE:
@@ -72,7 +79,8 @@ class Reachable(unittest.TestCase):
                     # The library saturates what an int can't hold.
                     self.assertEqual(gpu.vram_mb(a["index"]), min(a["dedicated_vram_mb"], INT32_MAX))
                 for index in (len(adapters), -1, INT32_MAX, INT32_MIN):
-                    self.assertEqual(gpu.vram_mb(index), -1, f"index {index}")
+                    with self.assertRaises(IndexError, msg=f"index {index}"):
+                        gpu.vram_mb(index)
 
     def test_names_arrive_intact(self):
         use("beyond_bmp")
@@ -100,6 +108,90 @@ class Reachable(unittest.TestCase):
     def test_version(self):
         self.assertEqual(gpu.version(), gpu.__version__)
 
+    def test_software_is_a_boolean(self):
+        use("example")
+        self.assertEqual([a.software for a in gpu.adapters()], [False, True])
+        self.assertTrue(all(type(a.software) is bool for a in gpu.adapters()))
+
+
+class Errors(unittest.TestCase):
+    """Every call the shared table says must fail, with its kind of error."""
+
+    def test_calls_fail_as_the_table_says(self) -> None:
+        for case in CASES.values():
+            for error in case.get("errors", []):
+                if case["name"] == "wine":
+                    continue  # Wine's own DXGI is only reached under Wine.
+                with self.subTest(f"{case['name']}: {error}"):
+                    use(case["name"])
+                    args = [error["index"]] if "index" in error else []
+                    with self.assertRaises(ERRORS[error["error"]]) as raised:
+                        CALLS[error["call"]](*args)
+                    if error["error"] == "enumeration":
+                        self.assertEqual(raised.exception.reason, case["reason"])  # type: ignore[attr-defined]
+
+    def test_sequences(self) -> None:
+        for sequence in TABLE["sequences"]:
+            for step in sequence["steps"]:
+                with self.subTest(f"{sequence['name']}: {step}"):
+                    use(step["scenario"])
+                    args = [step["index"]] if "index" in step else []
+                    if "error" in step:
+                        with self.assertRaises(ERRORS[step["error"]]) as raised:
+                            CALLS[step["call"]](*args)
+                        if "reason" in step:
+                            self.assertEqual(raised.exception.reason, step["reason"])  # type: ignore[attr-defined]
+                    else:
+                        self.assertEqual(CALLS[step["call"]](*args), step["result"])
+
+
+class Concurrency(unittest.TestCase):
+    THREADS = 8
+    CALLS_EACH = 250
+
+    def test_every_result_is_one_whole_report(self) -> None:
+        """Many threads call adapters() at once while every enumeration lists
+        another report: each result is one whole report, each call its own."""
+        rule = next(c["generation"] for c in TABLE["cases"] if c["name"] == "changing")
+        use("changing")
+        faults: List[str] = []
+        generations: Set[int] = set()
+        start = threading.Barrier(self.THREADS)
+
+        def whole(g: int) -> List[gpu.Adapter]:
+            count = rule["count"]["base"] + g % rule["count"]["modulus"]
+            return [gpu.Adapter(index=i, name=rule["name"].replace("{g}", str(g)).replace("{i}", str(i)),
+                                vendor=rule["vendor"], vendor_id=rule["vendor_id"],
+                                device_id=g % rule["device_id_modulus"],
+                                dedicated_vram_mb=rule["dedicated_vram_mb_base"] + i,
+                                shared_memory_mb=rule["shared_memory_mb"], driver_version=rule["driver_version"],
+                                software=rule["software"]) for i in range(count)]
+
+        def worker() -> None:
+            start.wait()
+            for _ in range(self.CALLS_EACH):
+                got = gpu.adapters()
+                prefix = rule["name"].split("{g}")[0]
+                try:
+                    g = int(got[0].name[len(prefix):].split(" ")[0])
+                except (IndexError, ValueError):
+                    g = -1
+                with lock:
+                    generations.add(g)
+                    if got != whole(g):
+                        faults.append(repr(got))
+
+        lock = threading.Lock()
+        threads = [threading.Thread(target=worker) for _ in range(self.THREADS)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        self.assertEqual(faults, [], f"{len(faults)} mixed reports")
+        self.assertEqual(len(generations), self.THREADS * self.CALLS_EACH, "enumerations shared or lost")
+        print(f"\n{self.THREADS} threads x {self.CALLS_EACH} calls: {len(generations)} whole reports, none mixed",
+              file=sys.stderr)
+
 
 class Unreachable(unittest.TestCase):
     def test_failures_raise_the_reason(self):
@@ -114,7 +206,9 @@ class Unreachable(unittest.TestCase):
                     self.assertEqual(str(raised.exception), reason)
                     self.assertEqual(gpu.last_error(), reason)
                 for index in (0, 1, -1):
-                    self.assertEqual(gpu.vram_mb(index), -1)
+                    with self.assertRaises(gpu.GpuInfoError) as raised:
+                        gpu.vram_mb(index)
+                    self.assertEqual(raised.exception.reason, reason)
                 self.assertEqual(gpu.version(), gpu.__version__)
 
     def test_last_error_follows_the_library_once_dxgi_is_back(self):
@@ -134,9 +228,9 @@ class Arguments(unittest.TestCase):
         ("numeric text", "0", TypeError),
         ("None", None, TypeError),
         ("bool", True, TypeError),
-        ("2**32, would wrap to 0", 2**32, OverflowError),
-        ("2**31", 2**31, OverflowError),
-        ("-(2**31) - 1", -2**31 - 1, OverflowError),
+        ("2**32, would wrap to 0", 2**32, IndexError),
+        ("2**31", 2**31, IndexError),
+        ("-(2**31) - 1", -2**31 - 1, IndexError),
     ]
 
     def test_vram_mb_rejects_what_is_not_an_int32(self):
@@ -166,11 +260,26 @@ class Loading(unittest.TestCase):
     def test_failed_load_keeps_the_loaded_library(self):
         use("example")
         with tempfile.TemporaryDirectory() as empty:
-            self.assertRaises(OSError, gpu.load, os.path.join(empty, gpu.LIBRARY_NAME))
-        # A library without the calls, such as the C library.
-        with self.assertRaisesRegex(OSError, "lacks the export gpuinfo_version"):
-            gpu.load(loaded_library_path("libc.so"))
+            missing = os.path.join(empty, gpu.LIBRARY_NAME)
+            with self.assertRaises(gpu.GpuInfoError) as raised:
+                gpu.load(missing)
+            self.assertTrue(raised.exception.reason.startswith(f"cannot load {missing}: "), raised.exception.reason)
+        # A library without the calls, such as the C library; a file that is no library.
+        libc = loaded_library_path("libc.so")
+        with self.assertRaisesRegex(gpu.GpuInfoError, f"cannot load {libc}: it lacks the export gpuinfo_version"):
+            gpu.load(libc)
+        with self.assertRaisesRegex(gpu.GpuInfoError, f"cannot load {os.path.abspath(__file__)}: "):
+            gpu.load(__file__)
         self.assertEqual(len(gpu.adapters()), 2)
+
+    def test_load_errors_of_the_table(self):
+        use("example")
+        for entry in TABLE["load_errors"]:
+            with self.subTest(entry["path"]):
+                with self.assertRaises(gpu.GpuInfoError) as raised:
+                    gpu.load(entry["path"])
+                self.assertIn(os.path.abspath(entry["path"]), raised.exception.reason)
+                self.assertEqual(len(gpu.adapters()), 2)
 
     def test_rejects_what_is_not_a_path(self):
         for bad in (42, "", b""):
@@ -208,6 +317,22 @@ class InstalledPackage(unittest.TestCase):
         self.assertEqual(run.stdout.decode().splitlines(),
                          [os.path.join(self.package, gpu.LIBRARY_NAME), "1.0.0 1 Example V7 Graphics"])
 
+    def test_every_call_without_the_library_names_its_path(self):
+        code = ("import quillmar_gpuinfo as g\n"
+                "for call in (g.version, g.last_error, g.report, g.adapters, g.adapter_count, lambda: g.vram_mb(0)):\n"
+                "    try:\n"
+                "        call()\n"
+                "        print('returned')\n"
+                "    except g.GpuInfoError as e:\n"
+                "        print(e.reason)\n")
+        run = self.run_child(["-c", code], package=self.bare)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        lines = run.stdout.decode().splitlines()
+        self.assertEqual(len(lines), 6)
+        missing = os.path.join(self.bare, gpu.LIBRARY_NAME)
+        for line in lines:
+            self.assertTrue(line.startswith(f"cannot load {missing}: "), line)
+
     def test_command_line(self):
         for case in REACHABLE:
             with self.subTest(f"table, {case['name']}"):
@@ -235,7 +360,8 @@ class InstalledPackage(unittest.TestCase):
         with self.subTest("exit 3 without the library, --help still answers"):
             run = self.run_child(["-m", "quillmar_gpuinfo"], package=self.bare)
             self.assertEqual((run.returncode, run.stdout), (3, b""))
-            self.assertIn(b"quillmar_gpuinfo: cannot load " + gpu.LIBRARY_NAME.encode(), run.stderr)
+            missing = os.path.join(self.bare, gpu.LIBRARY_NAME)
+            self.assertTrue(run.stderr.startswith(f"quillmar_gpuinfo: cannot load {missing}: ".encode()), run.stderr)
             run = self.run_child(["-m", "quillmar_gpuinfo", "--help"], package=self.bare)
             self.assertEqual(run.returncode, 0)
             self.assertTrue(run.stdout.startswith(b"Usage: python -m quillmar_gpuinfo"))

@@ -10,10 +10,11 @@ import json
 import os
 import sys
 import threading
-from dataclasses import dataclass, fields
+from dataclasses import dataclass
+from typing import Any, Callable, List, Optional, Union
 
-__all__ = ["Adapter", "GpuInfoError", "LIBRARY_NAME", "adapter_count", "adapters", "last_error", "load",
-           "report", "vram_mb", "version"]
+__all__ = ["Adapter", "GpuInfoError", "LIBRARY_NAME", "adapter_count", "adapters", "default_path", "last_error",
+           "load", "parse_report", "report", "vram_mb", "version"]
 __version__ = "1.0.0"
 
 # Outside Windows the name is that of the test build of the same source.
@@ -23,25 +24,15 @@ INT32_MAX = 2147483647
 # Only reached if the library failed without saying why.
 UNKNOWN_REASON = "adapter enumeration failed"
 
-# name, result type, argument types. c_char_p hands back a copy in a bytes
-# object and never frees the library's pointer, which lives in its static
-# storage.
-_SIGNATURES = (
-    ("gpuinfo_version", ctypes.c_char_p, ()),
-    ("gpuinfo_last_error", ctypes.c_char_p, ()),
-    ("gpuinfo_get_json", ctypes.c_char_p, ()),
-    ("gpuinfo_adapter_count", ctypes.c_int32, ()),
-    ("gpuinfo_vram_mb", ctypes.c_int32, (ctypes.c_int32,)),
-)
-
-_lock = threading.RLock()
-_calls = None
+StrPath = Union[str, "os.PathLike[str]"]
 
 
 class GpuInfoError(Exception):
-    """The adapters could not be listed; .reason is the library's last-error text."""
+    """The adapters could not be listed: DXGI could not be reached (.reason is
+    the library's last-error text), or the DLL could not be loaded (.reason
+    names its path)."""
 
-    def __init__(self, reason):
+    def __init__(self, reason: str) -> None:
         super().__init__(reason)
         self.reason = reason
 
@@ -57,106 +48,147 @@ class Adapter:
     dedicated_vram_mb: int
     shared_memory_mb: int
     driver_version: str
-    software: int
+    software: bool
 
 
-_ADAPTER_FIELDS = tuple(f.name for f in fields(Adapter))
+class _Library:
+    """The five calls of one loaded copy of the library. c_char_p results hand
+    back a copy in a bytes object and never free the library's pointer,
+    which lives in its static storage."""
+
+    def __init__(self, path: str) -> None:
+        try:
+            library = ctypes.CDLL(path)
+        except OSError as error:
+            raise GpuInfoError(f"cannot load {path}: {error}") from None
+        self.version: Callable[[], Optional[bytes]] = self._bind(library, path, "gpuinfo_version", ctypes.c_char_p)
+        self.last_error: Callable[[], Optional[bytes]] = self._bind(library, path, "gpuinfo_last_error",
+                                                                    ctypes.c_char_p)
+        self.get_json: Callable[[], Optional[bytes]] = self._bind(library, path, "gpuinfo_get_json", ctypes.c_char_p)
+        self.adapter_count: Callable[[], int] = self._bind(library, path, "gpuinfo_adapter_count", ctypes.c_int32)
+        self.vram_mb: Callable[[int], int] = self._bind(library, path, "gpuinfo_vram_mb", ctypes.c_int32,
+                                                        ctypes.c_int32)
+
+    @staticmethod
+    def _bind(library: ctypes.CDLL, path: str, name: str, result: Any, *arguments: Any) -> Any:
+        try:
+            function = getattr(library, name)
+        except AttributeError:
+            raise GpuInfoError(f"cannot load {path}: it lacks the export {name}") from None
+        function.restype = result
+        function.argtypes = arguments
+        return function
 
 
-def default_path():
+_lock = threading.RLock()
+_loaded: Optional[_Library] = None
+
+
+def default_path() -> str:
     """The DLL beside this package."""
     return os.path.join(os.path.dirname(os.path.abspath(__file__)), LIBRARY_NAME)
 
 
-def load(path=None):
+def load(path: Optional[StrPath] = None) -> str:
     """Loads the library from `path` (default: beside this package) and returns
-    its path. Raises OSError if it can't be loaded or lacks one of its calls;
-    the library loaded before stays in use then."""
+    its absolute path. Raises GpuInfoError naming the path if it can't be
+    loaded or lacks one of its calls; the library loaded before stays in use
+    then. The other calls load the default on first use."""
     if path is None:
         path = default_path()
     if not isinstance(path, (str, os.PathLike)) or os.fspath(path) in ("", b""):
         raise TypeError("load(path): path must be a non-empty str or os.PathLike")
-    path = os.path.abspath(os.fspath(path))
-    library = ctypes.CDLL(path)
-    calls = {}
-    for name, result, arguments in _SIGNATURES:
-        try:
-            function = getattr(library, name)
-        except AttributeError:
-            raise OSError(f"{path} lacks the export {name}") from None
-        function.restype = result
-        function.argtypes = arguments
-        calls[name] = function
-    global _calls
+    full = os.path.abspath(os.fspath(path))
+    if not isinstance(full, str):
+        raise TypeError("load(path): path must be a str, not bytes")
+    library = _Library(full)
+    global _loaded
     with _lock:
-        _calls = calls
-    return path
+        _loaded = library
+    return full
 
 
-def _library():
-    if _calls is None:
-        load()
-    return _calls
+def _library() -> _Library:
+    global _loaded
+    if _loaded is None:
+        _loaded = _Library(default_path())
+    return _loaded
 
 
-def _text(name):
-    return _library()[name]().decode("utf-8")
+def _text(raw: Optional[bytes]) -> str:
+    return raw.decode("utf-8") if raw is not None else ""
 
 
-def _failure():
-    return GpuInfoError(_text("gpuinfo_last_error") or UNKNOWN_REASON)
+def _failure(library: _Library) -> GpuInfoError:
+    return GpuInfoError(_text(library.last_error()) or UNKNOWN_REASON)
 
 
-def parse_report(report):
+def parse_report(report: Union[str, bytes]) -> List[Adapter]:
     """The adapters of a report as the library writes it (str or UTF-8 bytes)."""
     if isinstance(report, bytes):
         report = report.decode("utf-8")
-    return [Adapter(**{key: entry[key] for key in _ADAPTER_FIELDS}) for entry in json.loads(report)["adapters"]]
+    return [Adapter(index=entry["index"], name=entry["name"], vendor=entry["vendor"], vendor_id=entry["vendor_id"],
+                    device_id=entry["device_id"], dedicated_vram_mb=entry["dedicated_vram_mb"],
+                    shared_memory_mb=entry["shared_memory_mb"], driver_version=entry["driver_version"],
+                    software=bool(entry["software"]))
+            for entry in json.loads(report)["adapters"]]
 
 
-def version():
-    """The library's version, "1.0.0"."""
+def version() -> str:
+    """The library's version, "1.0.0". Raises GpuInfoError if it can't be loaded."""
     with _lock:
-        return _text("gpuinfo_version")
+        return _text(_library().version())
 
 
-def last_error():
-    """Why the last enumeration failed, or "" (emptied by adapters())."""
+def last_error() -> str:
+    """Why the last enumeration failed, or "" (a report empties it first; the
+    counting calls leave an earlier failure in place when they succeed)."""
     with _lock:
-        return _text("gpuinfo_last_error")
+        return _text(_library().last_error())
 
 
-def report():
+def report() -> str:
     """The library's JSON report, unchanged. Raises GpuInfoError."""
     with _lock:
-        raw = _library()["gpuinfo_get_json"]()
+        library = _library()
+        raw = library.get_json()
         if raw is None:
-            raise _failure()
+            raise _failure(library)
         return raw.decode("utf-8")
 
 
-def adapters():
+def adapters() -> List[Adapter]:
     """Every adapter DXGI reports, software ones included. Raises GpuInfoError."""
     return parse_report(report())
 
 
-def adapter_count():
+def adapter_count() -> int:
     """Number of adapters that are not software adapters. Raises GpuInfoError."""
     with _lock:
-        count = _library()["gpuinfo_adapter_count"]()
+        library = _library()
+        count = library.adapter_count()
         if count < 0:
-            raise _failure()
+            raise _failure(library)
         return count
 
 
-def vram_mb(index):
-    """Dedicated video memory in MiB of the adapter at `index`, or -1 (no such
-    adapter, or the enumeration failed: last_error() tells them apart)."""
+def vram_mb(index: int) -> int:
+    """Dedicated video memory in whole MiB of the adapter at `index` (at most
+    2147483647). Raises IndexError when DXGI lists no adapter there,
+    GpuInfoError when it can't be reached, TypeError for what is not an int."""
     # bool is an int to Python but never an index; a value outside int32
     # would otherwise wrap into a valid position.
     if isinstance(index, bool) or not isinstance(index, int):
         raise TypeError(f"index must be an int, not {type(index).__name__}")
     if not INT32_MIN <= index <= INT32_MAX:
-        raise OverflowError(f"index must be from {INT32_MIN} to {INT32_MAX}, not {index}")
+        raise IndexError(f"no adapter at index {index}")
     with _lock:
-        return _library()["gpuinfo_vram_mb"](index)
+        library = _library()
+        mb = library.vram_mb(index)
+        if mb >= 0:
+            return mb
+        # The library says -1 for both; whether a report can be had tells
+        # them apart, at the cost of one more enumeration on this path only.
+        if library.get_json() is None:
+            raise _failure(library)
+        raise IndexError(f"no adapter at index {index}")

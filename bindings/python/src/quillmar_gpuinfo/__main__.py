@@ -1,6 +1,8 @@
-"""python -m quillmar_gpuinfo: the adapters as gpuinfo.exe's table, or the
-library's JSON report. Exit codes as gpuinfo.exe's."""
+"""python -m quillmar_gpuinfo, or the command quillmar-gpuinfo: the adapters
+as gpuinfo.exe's table, or the library's JSON report. Exit codes as
+gpuinfo.exe's."""
 import sys
+from typing import List, Optional, TextIO
 
 import quillmar_gpuinfo as gpu
 from quillmar_gpuinfo._table import render
@@ -13,6 +15,7 @@ EXIT_LIBRARY_UNUSABLE = 3
 
 USAGE = f"""\
 Usage: python -m {PROGRAM} [--json | --version | --help]
+   or: quillmar-gpuinfo [--json | --version | --help]
 
 Lists the graphics adapters that DXGI reports, using {gpu.LIBRARY_NAME}
 from the folder of this package.
@@ -32,7 +35,7 @@ Exit codes:
 MODES = {"--json": "json", "--version": "version", "--help": "help", "-h": "help"}
 
 
-def write(stream, text):
+def write(stream: TextIO, text: str) -> None:
     # A console shows the text as it is; files and pipes get UTF-8 with bare
     # newlines, byte for byte what gpuinfo.exe writes.
     if stream.isatty():
@@ -44,16 +47,16 @@ def write(stream, text):
         stream.buffer.flush()
 
 
-def complain(text):
+def complain(text: str) -> None:
     write(sys.stderr, f"{PROGRAM}: {text}\n")
 
 
-def main(argv):
+def main(argv: List[str]) -> int:
     if len(argv) > 1:
         complain(f"unexpected argument '{argv[1]}': give at most one option\n"
                  f"Try 'python -m {PROGRAM} --help' for more information.")
         return EXIT_USAGE
-    mode = "table"
+    mode: Optional[str] = "table"
     if argv:
         mode = MODES.get(argv[0])
         if mode is None:
@@ -65,8 +68,8 @@ def main(argv):
         return EXIT_OK
     try:
         gpu.load()
-    except OSError as error:
-        complain(f"cannot load {gpu.LIBRARY_NAME}: {error}")
+    except gpu.GpuInfoError as error:
+        complain(error.reason)
         return EXIT_LIBRARY_UNUSABLE
     if mode == "version":
         write(sys.stdout, f"{PROGRAM} {gpu.__version__} (library {gpu.version()})\n")
@@ -80,5 +83,10 @@ def main(argv):
     return EXIT_OK
 
 
+def run() -> int:
+    """The console script quillmar-gpuinfo."""
+    return main(sys.argv[1:])
+
+
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))
+    sys.exit(run())

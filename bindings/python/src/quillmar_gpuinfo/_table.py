@@ -2,6 +2,10 @@
 columns, widths in console columns, sizes in binary units and cut names."""
 
 import unicodedata
+from typing import TYPE_CHECKING, List, Sequence, Tuple
+
+if TYPE_CHECKING:
+    from quillmar_gpuinfo import Adapter
 
 NAME_COLUMN_MAX = 40  # console columns, ellipsis included
 COLUMN_GAP = 2
@@ -9,7 +13,7 @@ ELLIPSIS = "\u2026"
 SIZE_UNITS = ("GiB", "TiB", "PiB", "EiB")
 NO_ADAPTERS = "No graphics adapters were found.\n"
 # title, right-aligned
-COLUMNS = (("#", True), ("Name", False), ("Vendor", False), ("IDs", False),
+COLUMNS: Tuple[Tuple[str, bool], ...] = (("#", True), ("Name", False), ("Vendor", False), ("IDs", False),
            ("Dedicated", True), ("Shared", True), ("Driver", False), ("Software", False))
 
 
@@ -21,7 +25,7 @@ ZERO_WIDTH = ((0x0300, 0x036F), (0x0483, 0x0489), (0x1AB0, 0x1AFF), (0x1DC0, 0x1
               (0xFE20, 0xFE2F), (0xFEFF, 0xFEFF), (0xE0100, 0xE01EF))
 
 
-def char_columns(char):
+def char_columns(char: str) -> int:
     """Console columns of one character: East Asian Wide and Fullwidth take
     two, as gpuinfo.exe's double_width table (Unicode 14) says."""
     point = ord(char)
@@ -30,11 +34,11 @@ def char_columns(char):
     return 2 if unicodedata.east_asian_width(char) in "WF" else 1
 
 
-def columns(text):
+def columns(text: str) -> int:
     return sum(char_columns(c) for c in text)
 
 
-def fit_text(text, limit=NAME_COLUMN_MAX):
+def fit_text(text: str, limit: int = NAME_COLUMN_MAX) -> str:
     """At most `limit` columns; a wider text keeps what fits in limit - 1 of
     them (marks combining with its last character included), less trailing
     spaces, and ends in an ellipsis."""
@@ -49,7 +53,7 @@ def fit_text(text, limit=NAME_COLUMN_MAX):
     return text[:keep].rstrip(" ") + ELLIPSIS
 
 
-def format_size(mib):
+def format_size(mib: int) -> str:
     """MiB below 1024 MiB, then one decimal of the largest unit that keeps
     the rounded figure under 1024."""
     if mib < 1024:
@@ -63,7 +67,7 @@ def format_size(mib):
     return f"{tenths // 10}.{tenths % 10} {SIZE_UNITS[unit]}"
 
 
-def cells(adapter):
+def cells(adapter: "Adapter") -> Tuple[str, ...]:
     return (str(adapter.index),
             fit_text(adapter.name or "-"),
             fit_text(adapter.vendor),
@@ -74,14 +78,14 @@ def cells(adapter):
             "yes" if adapter.software else "no")
 
 
-def render(adapters):
+def render(adapters: Sequence["Adapter"]) -> str:
     """The whole table, one line per adapter after the titles, each line
     ending in a bare newline and nothing trailing after its last cell."""
     if not adapters:
         return NO_ADAPTERS
     rows = [tuple(title for title, _ in COLUMNS)] + [cells(a) for a in adapters]
     widths = [max(columns(row[c]) for row in rows) for c in range(len(COLUMNS))]
-    lines = []
+    lines: List[str] = []
     for row in rows:
         line, pending = "", 0
         for (_, right), width, cell in zip(COLUMNS, widths, row):

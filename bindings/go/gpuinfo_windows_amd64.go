@@ -1,8 +1,9 @@
-//go:build windows
+//go:build windows && amd64
 
 package gpuinfo
 
 import (
+	"errors"
 	"fmt"
 	"math"
 	"os"
@@ -11,10 +12,6 @@ import (
 	"syscall"
 	"unsafe"
 )
-
-// LibraryName is the DLL's file name; Load("") looks for it beside the
-// executable.
-const LibraryName = "quillmar-dxgi-gpu-info.dll"
 
 type library struct {
 	dll          *syscall.DLL
@@ -30,9 +27,10 @@ var (
 	loaded *library
 )
 
-// Load loads the DLL at path, or beside the executable when path is "".
-// If it can't be loaded or lacks one of the library's calls, the library
-// loaded before stays in use.
+// Load loads the DLL at path, made absolute first, or the one beside the
+// executable when path is "". A file that can't be loaded or lacks one of
+// the library's calls is a *LoadError naming the absolute path, and the
+// library loaded before stays in use.
 func Load(path string) error {
 	mu.Lock()
 	defer mu.Unlock()
@@ -43,18 +41,24 @@ func load(path string) error {
 	if path == "" {
 		exe, err := os.Executable()
 		if err != nil {
-			return fmt.Errorf("gpuinfo: finding the executable's folder: %w", err)
+			return &LoadError{Path: LibraryName, Err: fmt.Errorf("finding the executable's folder: %w", err)}
 		}
 		path = filepath.Join(filepath.Dir(exe), LibraryName)
 	}
 	// A bare name would be searched for in the current directory too.
-	path, err := filepath.Abs(path)
-	if err != nil {
-		return fmt.Errorf("gpuinfo: %w", err)
+	if abs, err := filepath.Abs(path); err == nil {
+		path = abs
+	} else {
+		return &LoadError{Path: path, Err: err}
 	}
 	dll, err := syscall.LoadDLL(path)
 	if err != nil {
-		return fmt.Errorf("gpuinfo: loading %s: %w", path, err)
+		// LoadDLL's error repeats the path; the Windows error alone says why.
+		var dllErr *syscall.DLLError
+		if errors.As(err, &dllErr) && dllErr.Err != nil {
+			err = dllErr.Err
+		}
+		return &LoadError{Path: path, Err: err}
 	}
 	next := &library{dll: dll}
 	exports := []struct {
@@ -71,7 +75,7 @@ func load(path string) error {
 		proc, err := dll.FindProc(e.name)
 		if err != nil {
 			dll.Release()
-			return fmt.Errorf("gpuinfo: %s lacks the export %s", path, e.name)
+			return &LoadError{Path: path, Err: fmt.Errorf("lacks the export %s", e.name)}
 		}
 		*e.proc = proc
 	}
@@ -131,20 +135,21 @@ func failure(l *library) error {
 	return &Error{Reason: reason}
 }
 
-// Version is the library's version, "1.0.0", or "" if the DLL can't be
-// loaded.
-func Version() string {
+// Version is the library's version, "1.0.0".
+func Version() (string, error) {
 	mu.Lock()
 	defer mu.Unlock()
 	l, err := current()
 	if err != nil {
-		return ""
+		return "", err
 	}
-	return text(call(l.version))
+	return text(call(l.version)), nil
 }
 
-// LastError is why the last enumeration failed, or "" (Adapters empties
-// it first).
+// LastError is why the last enumeration failed, or "" (Report and Adapters
+// empty it first; AdapterCount and VRAMMB leave an earlier text in place
+// when they succeed). It is "" too when the DLL can't be loaded: the other
+// calls return that error.
 func LastError() string {
 	mu.Lock()
 	defer mu.Unlock()
@@ -171,8 +176,8 @@ func Report() (string, error) {
 	return text(p), nil
 }
 
-// Adapters lists every adapter DXGI reports, software ones included. A
-// failed enumeration is an *Error.
+// Adapters lists every adapter DXGI reports, software ones included, all
+// from one enumeration. A failed enumeration is an *Error.
 func Adapters() ([]Adapter, error) {
 	report, err := Report()
 	if err != nil {
@@ -197,20 +202,34 @@ func AdapterCount() (int, error) {
 	return n, nil
 }
 
-// VRAMMB is the dedicated video memory in whole MiB of the adapter at index,
-// or -1: no such adapter, a failed enumeration (LastError tells them apart)
-// or a DLL that can't be loaded.
-func VRAMMB(index int) int {
+// VRAMMB is the dedicated video memory in whole MiB of the adapter at index
+// (the Index of its Adapter), saturated at math.MaxInt32. With -1 it returns
+// ErrIndex (errors.Is) when there is no adapter at index, or an *Error when
+// the enumeration failed.
+func VRAMMB(index int) (int, error) {
 	// The export takes a 32-bit int: a wider index would arrive cut to its
 	// low half, 1<<32 as 0.
 	if index < math.MinInt32 || index > math.MaxInt32 {
-		return -1
+		return -1, indexError(index)
 	}
 	mu.Lock()
 	defer mu.Unlock()
 	l, err := current()
 	if err != nil {
-		return -1
+		return -1, err
 	}
-	return result(call(l.vramMB, uintptr(int32(index))))
+	mb := result(call(l.vramMB, uintptr(int32(index))))
+	if mb >= 0 {
+		return mb, nil
+	}
+	// -1 is both answers; the last-error text may be left over from an
+	// earlier failure, so one more enumeration tells them apart.
+	if call(l.getJSON) == 0 {
+		return -1, failure(l)
+	}
+	return -1, indexError(index)
+}
+
+func indexError(index int) error {
+	return fmt.Errorf("%w (index %d)", ErrIndex, index)
 }

@@ -1,21 +1,21 @@
 using System;
 using System.ComponentModel;
-using System.IO;
 using System.Runtime.InteropServices;
 
-namespace Quillmar.GpuInfo
+namespace Quillmar.Graphics
 {
     /// <summary>
     /// Loads a library by its full path and finds its exports: LoadLibraryW on
     /// Windows, dlopen elsewhere (where only the test build of the library
-    /// exists). netstandard2.0 has no NativeLibrary class, and a fixed
-    /// DllImport name could not take another path.
+    /// exists). One code path for both target frameworks: netstandard2.0 has
+    /// no System.Runtime.InteropServices.NativeLibrary, and a fixed DllImport
+    /// name could not take another path.
     /// </summary>
-    internal static class NativeLibrary
+    internal static class NativeModule
     {
         private const int RTLD_NOW = 2;
 
-        internal static readonly bool IsWindows = Path.DirectorySeparatorChar == '\\';
+        internal static readonly bool IsWindows = RuntimeInformation.IsOSPlatform(OSPlatform.Windows);
 
         [DllImport("kernel32", CharSet = CharSet.Unicode, SetLastError = true)]
         private static extern IntPtr LoadLibraryW(string path);
@@ -24,6 +24,7 @@ namespace Quillmar.GpuInfo
         private static extern IntPtr GetProcAddress(IntPtr module, string name);
 
         [DllImport("kernel32")]
+        [return: MarshalAs(UnmanagedType.Bool)]
         private static extern bool FreeLibrary(IntPtr module);
 
         [DllImport("libdl.so.2")]
@@ -40,19 +41,20 @@ namespace Quillmar.GpuInfo
         [DllImport("libdl.so.2")]
         private static extern int dlclose(IntPtr handle);
 
-        internal static IntPtr Open(string path)
+        /// <summary>The module at path, or IntPtr.Zero with the loader's reason in why.</summary>
+        internal static IntPtr Open(string path, out string why)
         {
+            why = null;
             if (IsWindows)
             {
                 IntPtr module = LoadLibraryW(path);
                 if (module == IntPtr.Zero)
-                    throw new DllNotFoundException(string.Format("cannot load {0}: {1}", path,
-                        new Win32Exception(Marshal.GetLastWin32Error()).Message));
+                    why = new Win32Exception(Marshal.GetLastWin32Error()).Message;
                 return module;
             }
             IntPtr handle = dlopen(path, RTLD_NOW);
             if (handle == IntPtr.Zero)
-                throw new DllNotFoundException(string.Format("cannot load {0}: {1}", path, Text.Utf8(dlerror())));
+                why = Text.Utf8(dlerror());
             return handle;
         }
 

@@ -1,0 +1,137 @@
+// The shared cases on Windows' own .NET against the real DLL, as the NuGet
+// package lays it out beside this program. The library reaches its dxgi.dll
+// through the test seam (dxgi_seam.dll beside this program), which hands it
+// the test double (fake_dxgi.dll, whose preset this program picks), one
+// without CreateDXGIFactory, or none.
+//
+//   Quillmar.GpuInfo.WindowsTests --seam          every case the seam can give
+//   Quillmar.GpuInfo.WindowsTests --case <name>   one reachable case, through the system's own DXGI
+using System;
+using System.Collections.Generic;
+using System.IO;
+using System.Linq;
+using System.Runtime.InteropServices;
+
+namespace Quillmar.Graphics.Tests
+{
+    /// <summary>Scenarios through the seam and the double's own control calls.</summary>
+    internal sealed class Seam : IScenarios
+    {
+        // Larger than the double's struct fake_scenario (40 adapters of a few
+        // hundred bytes): the preset is filled in here and handed back as is.
+        private const int ScenarioBytes = 1 << 20;
+        private const int DoubleMode = 0, NoEntryMode = 1, MissingMode = 2;
+
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+        private delegate int AttachCall([MarshalAs(UnmanagedType.LPStr)] string library, int mode);
+
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+        private delegate int PresetCall([MarshalAs(UnmanagedType.LPStr)] string name, IntPtr scenario);
+
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+        private delegate void SetCall(IntPtr scenario);
+
+        private readonly AttachCall attach;
+        private readonly PresetCall preset;
+        private readonly SetCall set;
+        private readonly IntPtr scenario = Marshal.AllocHGlobal(ScenarioBytes);
+
+        public Seam()
+        {
+            IntPtr seam = NativeLibrary.Load(Beside("dxgi_seam.dll"));
+            attach = Marshal.GetDelegateForFunctionPointer<AttachCall>(NativeLibrary.GetExport(seam, "dxgi_seam_attach"));
+            // The module the seam hands the library: loaded here too, so it stays
+            // loaded with its scenario between the library's calls.
+            IntPtr fake = NativeLibrary.Load(Beside("fake_dxgi.dll"));
+            preset = Marshal.GetDelegateForFunctionPointer<PresetCall>(NativeLibrary.GetExport(fake, "fake_dxgi_preset"));
+            set = Marshal.GetDelegateForFunctionPointer<SetCall>(NativeLibrary.GetExport(fake, "fake_dxgi_set_scenario"));
+        }
+
+        public static string Beside(string file) => Path.Combine(AppContext.BaseDirectory, file);
+
+        public void Use(string name)
+        {
+            int mode = name == "missing" ? MissingMode : name == "no_entry" ? NoEntryMode : DoubleMode;
+            if (mode == DoubleMode)
+            {
+                if (preset(name, scenario) != 1)
+                    throw new CheckFailed("the double has no preset " + name);
+                set(scenario);
+            }
+            // Again after every Load: a library loaded afresh has its own imports.
+            if (attach(GpuInfo.LibraryName, mode) != 1)
+                throw new CheckFailed("dxgi_seam_attach failed");
+        }
+    }
+
+    /// <summary>The system's own DXGI: nothing to set.</summary>
+    internal sealed class SystemDxgi : IScenarios
+    {
+        public void Use(string name) { }
+    }
+
+    internal static class Program
+    {
+        private const int Threads = 8;
+        private const int CallsEach = 100;
+        private static int passed, failed;
+
+        private static void Test(string name, Action body)
+        {
+            try
+            {
+                body();
+                ++passed;
+                Console.WriteLine("ok - " + name);
+            }
+            catch (Exception e)
+            {
+                ++failed;
+                Console.WriteLine($"FAIL - {name}: {e}");
+            }
+        }
+
+        private static int Main(string[] args)
+        {
+            CaseFile cases = CaseFile.Read(Seam.Beside("cases.json"));
+            Console.WriteLine($"{RuntimeInformation.FrameworkDescription}, {RuntimeInformation.OSDescription}, " +
+                              $"{RuntimeInformation.ProcessArchitecture}");
+            Test("the package's DLL is found beside the program", () =>
+            {
+                Checks.Equal(Seam.Beside(GpuInfo.LibraryName), GpuInfo.DefaultPath, "DefaultPath");
+                Checks.Equal("1.0.0", GpuInfo.Version, "Version");
+                Checks.Equal(new Version(1, 0, 0, 0), typeof(GpuInfo).Assembly.GetName().Version, "AssemblyVersion");
+            });
+            if (args.Length == 2 && args[0] == "--case")
+            {
+                Case c = cases[args[1]];
+                Test("reachable: " + c.Name, () => Checks.Reachable(c, new SystemDxgi()));
+            }
+            else if (args.Length == 1 && args[0] == "--seam")
+            {
+                var seam = new Seam();
+                foreach (Case c in cases.Cases.Where(c => c.Adapters != null))
+                    Test("reachable: " + c.Name, () => Checks.Reachable(c, seam));
+                foreach (Case c in cases.Cases.Where(c => c.Reason != null))
+                    Test("unreachable: " + c.Name, () => Checks.Unreachable(c, seam));
+                foreach (Sequence q in cases.Sequences)
+                    Test("sequence: " + q.Name, () => Checks.Run(q, seam));
+                foreach (string path in cases.LoadErrorPaths)
+                    Test("cannot load: " + path, () => Checks.LoadFails(path, AppContext.BaseDirectory, seam));
+                Test($"{Threads} threads x {CallsEach} calls of Adapters() on a changing report", () =>
+                {
+                    Generation rule = cases.Changing ?? throw new CheckFailed("no changing case in the table");
+                    int distinct = Checks.AllWhole(rule, seam, Threads, CallsEach);
+                    Console.WriteLine($"    {distinct} whole reports, none mixed");
+                });
+            }
+            else
+            {
+                Console.Error.WriteLine("usage: Quillmar.GpuInfo.WindowsTests --seam | --case <name>");
+                return 2;
+            }
+            Console.WriteLine($"{passed} passed, {failed} failed");
+            return failed == 0 ? 0 : 1;
+        }
+    }
+}

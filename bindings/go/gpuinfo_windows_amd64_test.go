@@ -1,0 +1,498 @@
+//go:build windows && amd64
+
+package gpuinfo
+
+// Runs under Wine as a Windows test binary, laid out beside the DLL, a
+// second copy of it in alt\ and cases.json (bindings/testdata), which says
+// what each scenario must give. -case names the DXGI the process sees.
+
+import (
+	"encoding/json"
+	"errors"
+	"flag"
+	"fmt"
+	"math"
+	"os"
+	"path/filepath"
+	"reflect"
+	"regexp"
+	"strconv"
+	"strings"
+	"sync"
+	"syscall"
+	"testing"
+	"unicode/utf8"
+	"unsafe"
+)
+
+var caseName = flag.String("case", "", "the scenario of cases.json this process sees")
+
+var seamMode = flag.String("seam", "",
+	"double, no_entry or missing: the library gets that dxgi.dll through dxgi_seam.dll beside the test, "+
+		"not from the system directory")
+
+// Concurrency test: goroutines, and calls of Adapters each makes.
+const (
+	concurrentGoroutines = 16
+	callsPerGoroutine    = 100
+)
+
+// The seam's modes (tests/seam/dxgi_seam.h).
+var seamModes = map[string]uintptr{"double": 0, "no_entry": 1, "missing": 2}
+
+func TestMain(m *testing.M) {
+	flag.Parse()
+	if *seamMode != "" {
+		if err := attachSeam(*seamMode); err != nil {
+			fmt.Fprintln(os.Stderr, err)
+			os.Exit(1)
+		}
+	}
+	os.Exit(m.Run())
+}
+
+// attachSeam points the loaded library's own import of LoadLibraryExA at the
+// test seam (tests/seam), which hands it the dxgi.dll test double, a dxgi.dll
+// without CreateDXGIFactory, or none; the double beside the seam picks its
+// scenario from FAKE_DXGI_SCENARIO. A library loaded afresh needs it again,
+// and calling it again changes the mode.
+func attachSeam(mode string) error {
+	code, ok := seamModes[mode]
+	if !ok {
+		return fmt.Errorf("unknown seam mode %q", mode)
+	}
+	if _, err := Version(); err != nil { // loads the library if it isn't yet
+		return err
+	}
+	exe, err := os.Executable()
+	if err != nil {
+		return err
+	}
+	seam, err := syscall.LoadDLL(filepath.Join(filepath.Dir(exe), "dxgi_seam.dll"))
+	if err != nil {
+		return err
+	}
+	attach, err := seam.FindProc("dxgi_seam_attach")
+	if err != nil {
+		return err
+	}
+	name, err := syscall.BytePtrFromString(LibraryName)
+	if err != nil {
+		return err
+	}
+	if r, _, _ := attach.Call(uintptr(unsafe.Pointer(name)), code); int32(r) != 1 {
+		return fmt.Errorf("dxgi_seam_attach(%s, %s) failed", LibraryName, mode)
+	}
+	return nil
+}
+
+func mustAttachSeam(t *testing.T, mode string) {
+	t.Helper()
+	if err := attachSeam(mode); err != nil {
+		t.Fatal(err)
+	}
+}
+
+// expectedError is a call that must fail, and how.
+type expectedError struct {
+	Call  string `json:"call"`
+	Index int    `json:"index"`
+	Error string `json:"error"`
+}
+
+// generation is the rule every report of the "changing" scenario follows.
+type generation struct {
+	Count struct {
+		Base    int `json:"base"`
+		Modulus int `json:"modulus"`
+	} `json:"count"`
+	Name                string `json:"name"`
+	Vendor              string `json:"vendor"`
+	VendorID            uint32 `json:"vendor_id"`
+	DeviceIDModulus     int    `json:"device_id_modulus"`
+	DedicatedVRAMMBBase int64  `json:"dedicated_vram_mb_base"`
+	SharedMemoryMB      int64  `json:"shared_memory_mb"`
+	DriverVersion       string `json:"driver_version"`
+	Software            bool   `json:"software"`
+}
+
+type testCase struct {
+	Name         string          `json:"name"`
+	Adapters     []Adapter       `json:"adapters"`
+	Reason       string          `json:"reason"`
+	AdapterCount *int            `json:"adapter_count"` // nil: any number
+	Errors       []expectedError `json:"errors"`
+	Generation   *generation     `json:"generation"`
+}
+
+type step struct {
+	Scenario string `json:"scenario"`
+	Call     string `json:"call"`
+	Index    int    `json:"index"`
+	Error    string `json:"error"`
+	Reason   string `json:"reason"`
+	Result   *int   `json:"result"`
+}
+
+type casesFile struct {
+	Cases      []testCase `json:"cases"`
+	LoadErrors []struct {
+		Path  string `json:"path"`
+		Error string `json:"error"`
+	} `json:"load_errors"`
+	Sequences []struct {
+		Name  string `json:"name"`
+		Steps []step `json:"steps"`
+	} `json:"sequences"`
+}
+
+func besideExecutable(t *testing.T, name string) string {
+	t.Helper()
+	exe, err := os.Executable()
+	if err != nil {
+		t.Fatal(err)
+	}
+	return filepath.Join(filepath.Dir(exe), name)
+}
+
+func readCases(t *testing.T) casesFile {
+	t.Helper()
+	data, err := os.ReadFile(besideExecutable(t, "cases.json"))
+	if err != nil {
+		t.Fatal(err)
+	}
+	var file casesFile
+	if err := json.Unmarshal(data, &file); err != nil {
+		t.Fatal(err)
+	}
+	return file
+}
+
+func expected(t *testing.T) testCase {
+	t.Helper()
+	for _, c := range readCases(t).Cases {
+		if c.Name == *caseName {
+			return c
+		}
+	}
+	t.Fatalf("no case %q in cases.json", *caseName)
+	return testCase{}
+}
+
+func nonSoftware(list []Adapter) int {
+	n := 0
+	for _, a := range list {
+		if !a.Software {
+			n++
+		}
+	}
+	return n
+}
+
+// callNamed makes the call cases.json names (after the C exports) and
+// returns its error.
+func callNamed(t *testing.T, name string, index int) error {
+	t.Helper()
+	var err error
+	switch name {
+	case "report":
+		_, err = Report()
+	case "adapters":
+		_, err = Adapters()
+	case "adapter_count":
+		_, err = AdapterCount()
+	case "vram_mb":
+		var mb int
+		mb, err = VRAMMB(index)
+		if err != nil && mb != -1 {
+			t.Errorf("VRAMMB(%d) = %d with an error", index, mb)
+		}
+	default:
+		t.Fatalf("cases.json names an unknown call %q", name)
+	}
+	return err
+}
+
+// checkKind fails unless err is the error kind cases.json names:
+// "enumeration" (an *Error with reason) or "index" (ErrIndex, and no
+// *Error).
+func checkKind(t *testing.T, what string, err error, kind, reason string) {
+	t.Helper()
+	var e *Error
+	switch kind {
+	case "enumeration":
+		if !errors.As(err, &e) || e.Reason != reason || errors.Is(err, ErrIndex) {
+			t.Errorf("%s: %v; want an *Error with reason %q", what, err, reason)
+		} else if err.Error() != "gpuinfo: "+reason {
+			t.Errorf("%s: message %q", what, err.Error())
+		}
+	case "index":
+		if !errors.Is(err, ErrIndex) || errors.As(err, &e) {
+			t.Errorf("%s: %v; want ErrIndex", what, err)
+		}
+	default:
+		t.Fatalf("cases.json names an unknown error kind %q", kind)
+	}
+}
+
+func TestVersion(t *testing.T) {
+	if got, err := Version(); got != "1.0.0" || err != nil {
+		t.Fatalf("Version() = %q, %v", got, err)
+	}
+}
+
+func TestReachable(t *testing.T) {
+	c := expected(t)
+	if c.Reason != "" || c.Generation != nil {
+		t.Skip("no fixed report in this case")
+	}
+	list, err := Adapters()
+	if err != nil {
+		t.Fatalf("Adapters(): %v", err)
+	}
+	// Every field, the names byte for byte: the mixed and beyond_bmp cases
+	// hold é, €, CJK and characters above U+FFFF.
+	if c.Adapters != nil {
+		if !reflect.DeepEqual(list, c.Adapters) {
+			t.Fatalf("Adapters() =\n%+v\nwant\n%+v", list, c.Adapters)
+		}
+	} else if c.AdapterCount != nil && len(list) != *c.AdapterCount {
+		t.Fatalf("%d adapters, want %d: %+v", len(list), *c.AdapterCount, list)
+	}
+	if got := LastError(); got != "" {
+		t.Errorf("LastError() = %q after a report", got)
+	}
+	count, err := AdapterCount()
+	if err != nil || count != nonSoftware(list) {
+		t.Errorf("AdapterCount() = %d, %v; want %d", count, err, nonSoftware(list))
+	}
+	for _, a := range list {
+		if !utf8.ValidString(a.Name) || a.Index < 0 || a.Software != (a.VendorID == 0x1414) {
+			t.Errorf("adapter %+v", a)
+		}
+		want := a.DedicatedVRAMMB
+		if want > math.MaxInt32 {
+			want = math.MaxInt32 // the library saturates
+		}
+		if got, err := VRAMMB(a.Index); int64(got) != want || err != nil {
+			t.Errorf("VRAMMB(%d) = %d, %v; want %d", a.Index, got, err, want)
+		}
+	}
+	for _, e := range c.Errors {
+		checkKind(t, fmt.Sprintf("%s(%d)", e.Call, e.Index), callNamed(t, e.Call, e.Index), e.Error, c.Reason)
+	}
+	// Out of range at the ends of int32 and past it: 1<<32 would reach the
+	// library as 0 if it were passed on.
+	for _, index := range []int{math.MaxInt32, math.MinInt32, 1 << 32, -1 << 32, 1<<32 + 1} {
+		mb, err := VRAMMB(index)
+		if mb != -1 {
+			t.Errorf("VRAMMB(%d) = %d", index, mb)
+		}
+		checkKind(t, fmt.Sprintf("VRAMMB(%d)", index), err, "index", "")
+	}
+	again, err := Adapters()
+	if err != nil || !reflect.DeepEqual(again, list) {
+		t.Errorf("a second report differs: %+v, %v", again, err)
+	}
+}
+
+func TestUnreachable(t *testing.T) {
+	c := expected(t)
+	if c.Reason == "" {
+		t.Skip("DXGI is reachable in this case")
+	}
+	if list, err := Adapters(); list != nil || err == nil {
+		t.Errorf("Adapters() = %v, %v", list, err)
+	}
+	if got := LastError(); got != c.Reason {
+		t.Errorf("LastError() = %q", got)
+	}
+	if len(c.Errors) == 0 {
+		t.Fatal("cases.json lists no failing calls for an unreachable case")
+	}
+	for _, e := range c.Errors {
+		checkKind(t, fmt.Sprintf("%s(%d)", e.Call, e.Index), callNamed(t, e.Call, e.Index), e.Error, c.Reason)
+	}
+	if got := LastError(); got != c.Reason {
+		t.Errorf("LastError() = %q after the failing calls", got)
+	}
+	// Version never enumerates.
+	if v, err := Version(); v != "1.0.0" || err != nil {
+		t.Errorf("Version() = %q, %v", v, err)
+	}
+}
+
+// TestSequences runs cases.json's sequences in the process of the case the
+// double was given, switching the seam between the double and "missing".
+func TestSequences(t *testing.T) {
+	if *seamMode != "double" {
+		t.Skip("needs the seam with the double")
+	}
+	defer mustAttachSeam(t, *seamMode)
+	for _, seq := range readCases(t).Sequences {
+		t.Run(seq.Name, func(t *testing.T) {
+			for i, s := range seq.Steps {
+				switch s.Scenario {
+				case "missing":
+					mustAttachSeam(t, "missing")
+				case *caseName:
+					mustAttachSeam(t, "double")
+				default:
+					t.Skipf("step %d needs the double's %q preset, this process has %q", i, s.Scenario, *caseName)
+				}
+				what := fmt.Sprintf("step %d: %s(%d) under %s", i, s.Call, s.Index, s.Scenario)
+				if s.Result != nil {
+					if s.Call != "vram_mb" {
+						t.Fatalf("%s: a result only for vram_mb", what)
+					}
+					if got, err := VRAMMB(s.Index); got != *s.Result || err != nil {
+						t.Errorf("%s = %d, %v; want %d", what, got, err, *s.Result)
+					}
+					continue
+				}
+				checkKind(t, what, callNamed(t, s.Call, s.Index), s.Error, s.Reason)
+			}
+		})
+	}
+}
+
+// wholeReport fails unless list is exactly generation g's report for one g.
+func wholeReport(rule *generation, list []Adapter) error {
+	if len(list) == 0 {
+		return errors.New("no adapters")
+	}
+	pattern := "^" + strings.NewReplacer(`\{g\}`, `(\d+)`, `\{i\}`, `\d+`).Replace(regexp.QuoteMeta(rule.Name)) + "$"
+	m := regexp.MustCompile(pattern).FindStringSubmatch(list[0].Name)
+	if m == nil {
+		return fmt.Errorf("first name %q does not follow %q", list[0].Name, rule.Name)
+	}
+	g, err := strconv.Atoi(m[1])
+	if err != nil {
+		return err
+	}
+	want := make([]Adapter, rule.Count.Base+g%rule.Count.Modulus)
+	for i := range want {
+		name := strings.NewReplacer("{g}", strconv.Itoa(g), "{i}", strconv.Itoa(i)).Replace(rule.Name)
+		want[i] = Adapter{Index: i, Name: name, Vendor: rule.Vendor, VendorID: rule.VendorID,
+			DeviceID: uint32(g % rule.DeviceIDModulus), DedicatedVRAMMB: rule.DedicatedVRAMMBBase + int64(i),
+			SharedMemoryMB: rule.SharedMemoryMB, DriverVersion: rule.DriverVersion, Software: rule.Software}
+	}
+	if !reflect.DeepEqual(list, want) {
+		return fmt.Errorf("generation %d mixed:\n%+v\nwant\n%+v", g, list, want)
+	}
+	return nil
+}
+
+// TestConcurrentAdapters: under the "changing" scenario, whose report
+// changes with every enumeration, goroutines call Adapters at once (and,
+// beside them, the counting calls, which enumerate too). Each result must be
+// one generation's whole report, and no two the same generation: every call
+// had its own enumeration and took its text whole before the next began.
+func TestConcurrentAdapters(t *testing.T) {
+	c := expected(t)
+	if c.Generation == nil {
+		t.Skip("needs a report that changes on every call")
+	}
+	// Each goroutine keeps its own results: nothing is shared but the package.
+	type outcome struct {
+		list []Adapter
+		err  error
+	}
+	results := make([][]outcome, concurrentGoroutines)
+	var wg sync.WaitGroup
+	start := make(chan struct{})
+	for w := range results {
+		wg.Add(1)
+		go func(w int) {
+			defer wg.Done()
+			<-start
+			for k := 0; k < callsPerGoroutine; k++ {
+				list, err := Adapters()
+				results[w] = append(results[w], outcome{list, err})
+				// Every other goroutine also interleaves the counting calls.
+				if w%2 == 1 {
+					if _, err := AdapterCount(); err != nil {
+						results[w] = append(results[w], outcome{nil, err})
+					}
+					if _, err := VRAMMB(0); err != nil {
+						results[w] = append(results[w], outcome{nil, err})
+					}
+				}
+			}
+		}(w)
+	}
+	close(start)
+	wg.Wait()
+	seen := map[string]bool{}
+	n := 0
+	for _, mine := range results {
+		for _, r := range mine {
+			if r.err != nil {
+				t.Fatalf("a call failed: %v", r.err)
+			}
+			n++
+			if err := wholeReport(c.Generation, r.list); err != nil {
+				t.Fatal(err)
+			}
+			if seen[r.list[0].Name] {
+				t.Errorf("two calls returned the same generation: %q", r.list[0].Name)
+			}
+			seen[r.list[0].Name] = true
+		}
+	}
+	if n != concurrentGoroutines*callsPerGoroutine {
+		t.Errorf("%d reports, want %d", n, concurrentGoroutines*callsPerGoroutine)
+	}
+	t.Logf("%d goroutines x %d calls of Adapters: %d whole reports, all of different generations",
+		concurrentGoroutines, callsPerGoroutine, len(seen))
+}
+
+func TestLoad(t *testing.T) {
+	// Loading afresh drops the seam: put it back for what runs after.
+	defer func() {
+		if err := Load(""); err != nil {
+			t.Fatal(err)
+		}
+		if *seamMode != "" {
+			mustAttachSeam(t, *seamMode)
+		}
+	}()
+	if err := Load(besideExecutable(t, filepath.Join("alt", LibraryName))); err != nil {
+		t.Fatalf("a copy elsewhere: %v", err)
+	}
+	if v, err := Version(); v != "1.0.0" || err != nil {
+		t.Fatalf("the copy elsewhere: Version() = %q, %v", v, err)
+	}
+	// Paths relative to the test's folder, the current directory here.
+	for _, e := range readCases(t).LoadErrors {
+		if e.Error != "load" {
+			t.Fatalf("cases.json names an unknown load error %q", e.Error)
+		}
+		abs, err := filepath.Abs(filepath.FromSlash(e.Path))
+		if err != nil {
+			t.Fatal(err)
+		}
+		err = Load(e.Path)
+		var le *LoadError
+		if !errors.As(err, &le) || le.Path != abs || !strings.Contains(err.Error(), abs) {
+			t.Errorf("Load(%q) = %v; want a *LoadError naming %s", e.Path, err, abs)
+		}
+	}
+	// A DLL without the library's calls.
+	kernel32 := `C:\windows\system32\kernel32.dll`
+	if system, err := os.ReadFile(kernel32); err != nil || len(system) == 0 {
+		t.Fatalf("kernel32.dll: %v", err)
+	}
+	err := Load(kernel32)
+	var le *LoadError
+	if !errors.As(err, &le) || !strings.Contains(err.Error(), kernel32) ||
+		!strings.Contains(err.Error(), "lacks the export gpuinfo_version") {
+		t.Errorf("kernel32.dll as the library: %v", err)
+	}
+	if v, err := Version(); v != "1.0.0" || err != nil {
+		t.Error("a failed Load dropped the library loaded before")
+	}
+	if err := Load(""); err != nil {
+		t.Errorf("Load(\"\") beside the executable: %v", err)
+	}
+}
