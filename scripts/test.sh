@@ -33,11 +33,11 @@ scripts/windows_host.sh
 # end of it only when the session fails.
 fuzz_log=build/native/fuzz.log
 seconds=${FUZZ_SECONDS:-60}
-echo "Fuzzing the report path for ${seconds} s (log: $fuzz_log)"
+echo "Fuzzing the report path and the report reader for ${seconds} s in all (log: $fuzz_log)"
 if ! tests/native/fuzz.sh "$seconds" >"$fuzz_log" 2>&1; then
   tail -n 60 "$fuzz_log"
   echo "fuzz: 0 passed, 1 failed"
   exit 1
 fi
-grep -E '^stat::number_of_executed_units|^Done ' "$fuzz_log" || true
+grep -E "^=== fuzz_|^stat::number_of_executed_units|^Done " "$fuzz_log" || true
 echo "fuzz: 1 passed, 0 failed"

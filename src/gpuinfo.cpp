@@ -4,8 +4,10 @@
  *
  * The order of this file follows the data: DXGI is walked into a table of
  * plain records on the caller's stack (the only block that talks to the
- * platform), and the records are then reduced to a count, a size or the JSON
- * report. The only lasting state is the two static texts g_err and g_json.
+ * platform, with the name and driver version texts it makes), the records
+ * are then written out as the JSON report, and the five calls at the end
+ * reduce them to a count, a size or that report. The only lasting state is
+ * the two static texts g_err and g_json.
  */
 #define GPUINFO_API
 #include "gpuinfo.h"
@@ -58,89 +60,6 @@ static void set_error(const char (&text)[N])
     copy_bytes(g_err, text, N);
 }
 
-/* ---- Decimal text ------------------------------------------------------ */
-
-/* The C runtime's formatting is not used: msvcrt's snprintf does not
- * terminate a cut text, and MinGW's C99 one drags in floating-point
- * conversion with its heap, locks and exit handlers. Every text here is
- * written by these typed appenders instead, so there is no format string to
- * get wrong. Each writes at `out`, which the caller has made room at, and
- * returns the end of its text; none ends it with a NUL. */
-
-enum { UINT64_DIGITS = 20 }; /* UINT64_MAX has 20 */
-
-static const char DIGIT_PAIRS[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
-static char *append(char *out, const char *text, size_t len)
-{
-    copy_bytes(out, text, len);
-    return out + len;
-}
-
-template <size_t N>
-static char *append(char *out, const char (&text)[N])
-{
-    return append(out, text, N - 1);
-}
-
-/* Writes the two digits of `pair` (0 to 99) just before `at`. */
-static char *put_pair(char *at, unsigned pair)
-{
-    at[-2] = DIGIT_PAIRS[2 * pair];
-    at[-1] = DIGIT_PAIRS[2 * pair + 1];
-    return at - 2;
-}
-
-/* Writes the four digits of `quad` (0 to 9999) just before `at`. */
-static char *put_quad(char *at, unsigned quad)
-{
-    return put_pair(put_pair(at, quad % 100), quad / 100);
-}
-
-/* Out of line: clang otherwise writes a copy at each of the ten calls and
- * the DLL grows by half for no measurable gain. */
-#ifdef _MSC_VER
-#define NOINLINE __declspec(noinline)
-#else
-#define NOINLINE __attribute__((noinline))
-#endif
-
-/* UINT64_DIGITS bytes at most. Four digits a division, in 32-bit
- * arithmetic once the value fits it: every number of the report but the
- * sizes does from the start. */
-NOINLINE static char *append_decimal(char *out, uint64_t v)
-{
-    char digits[UINT64_DIGITS];
-    char *end = digits + UINT64_DIGITS;
-    char *at = end;
-    for (; v > UINT32_MAX; v /= 10000)
-        at = put_quad(at, (unsigned)(v % 10000));
-    uint32_t w = (uint32_t)v;
-    for (; w >= 10000; w /= 10000)
-        at = put_quad(at, w % 10000);
-    if (w >= 100) {
-        at = put_pair(at, w % 100);
-        w /= 100;
-    }
-    if (w >= 10)
-        at = put_pair(at, w);
-    else
-        *--at = (char)('0' + w);
-    return append(out, at, (size_t)(end - at));
-}
-
-/* 1 + UINT64_DIGITS bytes at most, as append_decimal. */
-static char *append_signed(char *out, int32_t v)
-{
-    if (v >= 0)
-        return append_decimal(out, (uint64_t)v);
-    *out = '-';
-    return append_decimal(out + 1, 0 - (uint64_t)(int64_t)v);
-}
-
 /* ---- Enumeration: the one block that talks to the platform ------------- */
 
 typedef HRESULT(WINAPI *create_factory_fn)(REFIID, void **);
@@ -165,58 +84,6 @@ static HMODULE load_dxgi(void)
                       ? LOAD_LIBRARY_SEARCH_SYSTEM32
                       : LOAD_WITH_ALTERED_SEARCH_PATH;
     return LoadLibraryExA(path, NULL, flags);
-}
-
-/* Converts a DXGI description into `name`: the longest run of whole
- * characters whose UTF-8 form fits in NAME_SIZE - 1 bytes, always ended by a
- * NUL. The prefix is measured first so the conversion is only ever asked for
- * what fits; a conversion that fails anyway leaves the name empty rather than
- * trusting what it wrote. At most DESCRIPTION_UNITS units are read, NUL or not. */
-GPUINFO_INTERNAL void convert_name(const WCHAR *text, char *name)
-{
-    int units = 0, bytes = 0;
-    while (units < DESCRIPTION_UNITS && text[units]) {
-        unsigned c = text[units];
-        int step_units = 1, step_bytes;
-        if (c < 0x80)
-            step_bytes = 1;
-        else if (c < 0x800)
-            step_bytes = 2;
-        else if (c >= 0xD800 && c <= 0xDBFF && units + 1 < DESCRIPTION_UNITS &&
-                 text[units + 1] >= 0xDC00 && text[units + 1] <= 0xDFFF) {
-            step_units = 2;
-            step_bytes = 4;
-        } else
-            step_bytes = 3; /* BMP, or a lone surrogate that becomes U+FFFD */
-        if (bytes + step_bytes > NAME_SIZE - 1)
-            break;
-        units += step_units;
-        bytes += step_bytes;
-    }
-    if (units == 0)
-        return;
-    int written = WideCharToMultiByte(CP_UTF8, 0, text, units, name, NAME_SIZE - 1, NULL, NULL);
-    if (written <= 0 || written > NAME_SIZE - 1) {
-        zero_bytes(name, NAME_SIZE);
-        return;
-    }
-    name[written] = '\0';
-}
-
-/* At most 23 bytes and the NUL: four words of at most five digits. The
- * last word starts at most 18 bytes in, and append_decimal writes
- * UINT64_DIGITS bytes there. */
-GPUINFO_INTERNAL void format_driver_version(char *out, uint64_t v)
-{
-    static_assert(3 * 6 + UINT64_DIGITS <= DRIVER_VERSION_SIZE, "the longest version fits");
-    char *end = append_decimal(out, v >> 48 & 0xFFFF);
-    *end++ = '.';
-    end = append_decimal(end, v >> 32 & 0xFFFF);
-    *end++ = '.';
-    end = append_decimal(end, v >> 16 & 0xFFFF);
-    *end++ = '.';
-    end = append_decimal(end, v & 0xFFFF);
-    *end = '\0';
 }
 
 /* Fills table[0..n-1] in DXGI order and returns n (0 to MAX_ADAPTERS), or -1
@@ -276,6 +143,145 @@ GPUINFO_INTERNAL int enum_adapters(adapter_info *table, bool texts)
     return n;
 }
 
+/* Converts a DXGI description into `name`: the longest run of whole
+ * characters whose UTF-8 form fits in NAME_SIZE - 1 bytes, always ended by a
+ * NUL. The prefix is measured first so the conversion is only ever asked for
+ * what fits; a conversion that fails anyway leaves the name empty rather than
+ * trusting what it wrote. At most DESCRIPTION_UNITS units are read, NUL or not. */
+GPUINFO_INTERNAL void convert_name(const WCHAR *text, char *name)
+{
+    int units = 0, bytes = 0;
+    while (units < DESCRIPTION_UNITS && text[units]) {
+        unsigned c = text[units];
+        int step_units = 1, step_bytes;
+        if (c < 0x80)
+            step_bytes = 1;
+        else if (c < 0x800)
+            step_bytes = 2;
+        else if (c >= 0xD800 && c <= 0xDBFF && units + 1 < DESCRIPTION_UNITS &&
+                 text[units + 1] >= 0xDC00 && text[units + 1] <= 0xDFFF) {
+            step_units = 2;
+            step_bytes = 4;
+        } else
+            step_bytes = 3; /* BMP, or a lone surrogate that becomes U+FFFD */
+        if (bytes + step_bytes > NAME_SIZE - 1)
+            break;
+        units += step_units;
+        bytes += step_bytes;
+    }
+    if (units == 0) {
+        name[0] = '\0';
+        return;
+    }
+    int written = WideCharToMultiByte(CP_UTF8, 0, text, units, name, NAME_SIZE - 1, NULL, NULL);
+    if (written <= 0 || written > NAME_SIZE - 1) {
+        zero_bytes(name, NAME_SIZE);
+        return;
+    }
+    name[written] = '\0';
+}
+
+/* ---- Decimal text: the driver version here, the report's numbers below - */
+
+/* The C runtime's formatting is not used: msvcrt's snprintf does not
+ * terminate a cut text, and MinGW's C99 one drags in floating-point
+ * conversion with its heap, locks and exit handlers. Every text here is
+ * written by these typed appenders instead, so there is no format string to
+ * get wrong. Each writes at `out`, which the caller has made room at, and
+ * returns the end of its text; none ends it with a NUL. */
+
+/* The length of append_decimal's text of `v`, for the bounds below. */
+static constexpr size_t decimal_length(uint64_t v)
+{
+    return v < 10 ? 1 : 1 + decimal_length(v / 10);
+}
+
+static constexpr size_t UINT64_DIGITS = decimal_length(UINT64_MAX);
+
+static const char DIGIT_PAIRS[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+static char *append(char *out, const char *text, size_t len)
+{
+    copy_bytes(out, text, len);
+    return out + len;
+}
+
+template <size_t N>
+static char *append(char *out, const char (&text)[N])
+{
+    return append(out, text, N - 1);
+}
+
+/* Writes the two digits of `pair` (0 to 99) just before `at`. */
+static char *put_pair(char *at, unsigned pair)
+{
+    at[-2] = DIGIT_PAIRS[2 * pair];
+    at[-1] = DIGIT_PAIRS[2 * pair + 1];
+    return at - 2;
+}
+
+/* Writes the four digits of `quad` (0 to 9999) just before `at`. */
+static char *put_quad(char *at, unsigned quad)
+{
+    return put_pair(put_pair(at, quad % 100), quad / 100);
+}
+
+/* Out of line: clang otherwise writes a copy at each of the ten calls and
+ * the DLL grows by half for no measurable gain. */
+#ifdef _MSC_VER
+#define NOINLINE __declspec(noinline)
+#else
+#define NOINLINE __attribute__((noinline))
+#endif
+
+/* Writes UINT64_DIGITS bytes at `out`, of which the number's own
+ * decimal_length(v) are the first: the rest is zeros for the appenders after
+ * it to write over, so the digits go out in one copy of a fixed length,
+ * which the compilers make a few moves of. Four digits a division, in
+ * 32-bit arithmetic once the value fits it: every number of the report but
+ * the sizes does from the start. */
+NOINLINE static char *append_decimal(char *out, uint64_t v)
+{
+    char digits[2 * UINT64_DIGITS] = {};
+    char *end = digits + UINT64_DIGITS;
+    char *at = end;
+    for (; v > UINT32_MAX; v /= 10000)
+        at = put_quad(at, (unsigned)(v % 10000));
+    uint32_t w = (uint32_t)v;
+    for (; w >= 10000; w /= 10000)
+        at = put_quad(at, w % 10000);
+    if (w >= 100) {
+        at = put_pair(at, w % 100);
+        w /= 100;
+    }
+    if (w >= 10)
+        at = put_pair(at, w);
+    else
+        *--at = (char)('0' + w);
+    copy_bytes(out, at, UINT64_DIGITS);
+    return out + (end - at);
+}
+
+/* At most 23 bytes and the NUL: four words of at most five digits. The
+ * last word starts at most 18 bytes in, and append_decimal writes
+ * UINT64_DIGITS bytes there. */
+GPUINFO_INTERNAL void format_driver_version(char *out, uint64_t v)
+{
+    static_assert(3 * (decimal_length(0xFFFF) + 1) + UINT64_DIGITS <= DRIVER_VERSION_SIZE,
+                  "the longest version fits");
+    char *end = append_decimal(out, v >> 48 & 0xFFFF);
+    *end++ = '.';
+    end = append_decimal(end, v >> 32 & 0xFFFF);
+    *end++ = '.';
+    end = append_decimal(end, v >> 16 & 0xFFFF);
+    *end++ = '.';
+    end = append_decimal(end, v & 0xFFFF);
+    *end = '\0';
+}
+
 /* ---- Report ------------------------------------------------------------ */
 
 /* Copies `name` into name_buf as JSON string content: '"' and '\' escaped,
@@ -331,14 +337,13 @@ GPUINFO_INTERNAL size_t sanitize_name(const char *name, char *name_buf)
 }
 
 #define VENDOR(id, text) {id, text, sizeof text - 1}
-static const vendor VENDORS[] = {
+static constexpr vendor VENDORS[] = {
     VENDOR(0x1414, "Microsoft"), VENDOR(0x10DE, "NVIDIA"), VENDOR(0x8086, "Intel"),
     VENDOR(0x1002, "AMD"),       VENDOR(0x1022, "AMD"),    VENDOR(0x15AD, "VMware"),
     VENDOR(0x1AF4, "Red Hat"),   VENDOR(0x1234, "QEMU"),
 };
-static const vendor UNKNOWN_VENDOR = VENDOR(0, "Unknown");
+static constexpr vendor UNKNOWN_VENDOR = VENDOR(0, "Unknown");
 #undef VENDOR
-enum { VENDOR_NAME_MAX = 9 }; /* "Microsoft" */
 
 GPUINFO_INTERNAL const vendor *find_vendor(uint32_t vendor_id)
 {
@@ -363,17 +368,51 @@ static const char OBJECT_DRIVER_VERSION[] = ",\"driver_version\":\"";
 static const char OBJECT_SOFTWARE[] = "\",\"software\":";
 static const char OBJECT_END[] = "}";
 
-/* The longest object, its comma included: every number counted at the
- * longest an appender writes. */
-static const size_t OBJECT_MAX_SIZE =
-    1 + sizeof OBJECT_INDEX + sizeof OBJECT_NAME + sizeof OBJECT_VENDOR + sizeof OBJECT_VENDOR_ID +
-    sizeof OBJECT_DEVICE_ID + sizeof OBJECT_VRAM + sizeof OBJECT_SHARED + sizeof OBJECT_DRIVER_VERSION +
-    sizeof OBJECT_SOFTWARE + sizeof OBJECT_END - 10 + 6 * (1 + UINT64_DIGITS) + (NAME_BUF_SIZE - 1) +
-    VENDOR_NAME_MAX + (DRIVER_VERSION_SIZE - 1);
+/* A minus sign before the digits of a negative value; 1 + UINT64_DIGITS
+ * bytes written at most, as append_decimal. */
+static char *append_signed(char *out, int32_t v)
+{
+    if (v >= 0)
+        return append_decimal(out, (uint64_t)v);
+    *out = '-';
+    return append_decimal(out + 1, 0 - (uint64_t)(int64_t)v);
+}
+
+/* Why the report always fits in g_json: each piece of an object is counted
+ * at the longest the types and tables that give it allow, and the most
+ * objects a report holds, with the opening and closing texts and the NUL,
+ * are checked against the buffer when this compiles. The only bytes written
+ * past an object's text are the zeros after its last number, fewer than
+ * UINT64_DIGITS. */
+
+static constexpr size_t longest_vendor_name(const vendor *v, size_t n, size_t longest)
+{
+    return n == 0 ? longest : longest_vendor_name(v + 1, n - 1, v->length > longest ? v->length : longest);
+}
+
+static constexpr size_t VENDOR_NAME_MAX =
+    longest_vendor_name(VENDORS, sizeof VENDORS / sizeof VENDORS[0], UNKNOWN_VENDOR.length);
+
+/* Object i, its comma included; every piece is counted at its longest. */
+static constexpr size_t OBJECT_MAX_LENGTH =
+    1 + (sizeof OBJECT_INDEX - 1) + decimal_length(MAX_ADAPTERS - 1) +
+    (sizeof OBJECT_NAME - 1) + (NAME_BUF_SIZE - 1) +
+    (sizeof OBJECT_VENDOR - 1) + VENDOR_NAME_MAX +
+    (sizeof OBJECT_VENDOR_ID - 1) + decimal_length(UINT32_MAX) +
+    (sizeof OBJECT_DEVICE_ID - 1) + decimal_length(UINT32_MAX) +
+    (sizeof OBJECT_VRAM - 1) + decimal_length(UINT64_MAX >> 20) +
+    (sizeof OBJECT_SHARED - 1) + decimal_length(UINT64_MAX >> 20) +
+    (sizeof OBJECT_DRIVER_VERSION - 1) + (DRIVER_VERSION_SIZE - 1) +
+    (sizeof OBJECT_SOFTWARE - 1) + 1 + decimal_length((uint64_t)INT32_MAX + 1) +
+    (sizeof OBJECT_END - 1);
+
+static_assert((sizeof JSON_OPEN - 1) + MAX_ADAPTERS * OBJECT_MAX_LENGTH + UINT64_DIGITS + sizeof JSON_CLOSE <=
+                  JSON_BUFFER_SIZE,
+              "a report of MAX_ADAPTERS objects fits in g_json");
 
 /* Writes object i of the report at `out`, with the comma before all but the
- * first, and returns its length (at most OBJECT_MAX_SIZE). */
-static size_t format_object(char *out, const adapter_info *a, int i)
+ * first, and returns its end (at most OBJECT_MAX_LENGTH bytes on). */
+static char *format_object(char *out, const adapter_info *a, int i)
 {
     char *end = out;
     if (i)
@@ -388,45 +427,18 @@ static size_t format_object(char *out, const adapter_info *a, int i)
     end = append_decimal(append(end, OBJECT_VRAM), a->dedicated_vram >> 20);
     end = append_decimal(append(end, OBJECT_SHARED), a->shared_memory >> 20);
     end = append(append(end, OBJECT_DRIVER_VERSION), a->driver_version, text_length(a->driver_version));
-    end = append(append_signed(append(end, OBJECT_SOFTWARE), a->software), OBJECT_END);
-    return (size_t)(end - out);
+    return append(append_signed(append(end, OBJECT_SOFTWARE), a->software), OBJECT_END);
 }
 
-/* Near the end of g_json: the object is written on this function's own
- * stack first and copied only if it fits whole with the closing text behind
- * it, so nothing is ever written past the buffer. Kept out of line so its
- * buffer never joins the record table in one frame, which together would
- * pass the 4 KiB page that needs a stack probe. Returns the length copied,
- * or 0 if the object did not fit. */
-NOINLINE static size_t format_object_near_end(char *out, size_t room, const adapter_info *a, int i)
-{
-    char object[OBJECT_MAX_SIZE];
-    size_t w = format_object(object, a, i);
-    if (w > room)
-        return 0;
-    copy_bytes(out, object, w);
-    return w;
-}
-
-/* Writes the report of table[0..n-1] into g_json and returns g_json. */
+/* Writes the report of table[0..n-1] into g_json and returns g_json. An
+ * enumeration gives at most MAX_ADAPTERS records, and no more are written:
+ * that many always fit (above). */
 GPUINFO_INTERNAL const char *format_report(const adapter_info *table, int n)
 {
-    size_t len = (size_t)(append(g_json, JSON_OPEN) - g_json);
-    for (int i = 0; i < n; ++i) {
-        /* In place while the buffer has room for the longest object. */
-        size_t room = JSON_BUFFER_SIZE - sizeof JSON_CLOSE - len;
-        size_t w = room >= OBJECT_MAX_SIZE ? format_object(g_json + len, &table[i], i)
-                                           : format_object_near_end(g_json + len, room, &table[i], i);
-        /* Never reached with MAX_ADAPTERS records; should it ever be, an
-         * object that does not fit whole with the closing text behind it is
-         * left out, so the report stays complete JSON. */
-        if (w == 0)
-            break;
-        len += w;
-        if (len > JSON_STOP_LENGTH)
-            break;
-    }
-    copy_bytes(g_json + len, JSON_CLOSE, sizeof JSON_CLOSE);
+    char *end = append(g_json, JSON_OPEN);
+    for (int i = 0; i < n && i < MAX_ADAPTERS; ++i)
+        end = format_object(end, &table[i], i);
+    copy_bytes(end, JSON_CLOSE, sizeof JSON_CLOSE);
     return g_json;
 }
 

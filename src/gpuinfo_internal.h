@@ -27,7 +27,6 @@ enum {
     SOFTWARE_VENDOR_ID = 0x1414,
     ERROR_SIZE = 256,
     JSON_BUFFER_SIZE = 8192,
-    JSON_STOP_LENGTH = 7935,    /* every object starts with >= 257 bytes of room */
     NAME_BUF_SIZE = 192,        /* a sanitised name: 191 bytes and its NUL */
 };
 

@@ -1,5 +1,5 @@
 /* The platform under the benchmarks: the native tests' in-memory Windows and
- * DXGI (tests/native/fake_system.cpp), running the dxgi.dll test double's
+ * DXGI (tests/support/native/fake_system.cpp), running the dxgi.dll test double's
  * "max16" preset: sixteen maximal adapters. */
 #ifndef BENCH_STAND_IN_H
 #define BENCH_STAND_IN_H

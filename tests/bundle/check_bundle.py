@@ -17,6 +17,7 @@ groups:
 import argparse
 import datetime
 import hashlib
+import json
 import os
 import re
 import shutil
@@ -35,7 +36,7 @@ DLL_NAME = NAME + ".dll"
 BUNDLE_FILES = sorted([
     "LICENSE", "README.md", "SHA256SUMS",
     "bin/" + DLL_NAME, "bin/gpuinfo.exe",
-    "include/gpuinfo.h",
+    "include/gpuinfo.h", "include/gpuinfo.hpp", "include/gpuinfo_report.h",
     f"lib/{NAME}.def", f"lib/{NAME}.dll.a", f"lib/{NAME}.lib",
     f"lib/cmake/{NAME}/{NAME}-config.cmake", f"lib/cmake/{NAME}/{NAME}-config-version.cmake",
 ])
@@ -220,6 +221,15 @@ def group_consumer(ctx, tmp):
     out = out.replace("\r\n", "\n")  # its stdout is in text mode
     check(out == f"{EXAMPLE_REPORT}\nversion 1.0.0\nhardware adapters 1\nadapter 0 16368 MiB\n", label,
           f"printed {out!r}")
+
+    label = "C++ consumer through gpuinfo.hpp"
+    code, out, err = run([ctx.wine, os.path.join(build, "consumer_cpp.exe")], label, cwd=build)
+    check(code == 0, label, f"exit {code}, stderr {err!r}")
+    adapters = json.loads(EXAMPLE_REPORT)["adapters"]
+    want = "".join(f"{a['index']}|{a['name']}|{a['vendor']}|{a['dedicated_vram_mb']}|"
+                   f"{'software' if a['software'] else 'hardware'}\n" for a in adapters)
+    want += f"hardware adapters {sum(1 for a in adapters if not a['software'])}\n"
+    check(out.replace("\r\n", "\n") == want, label, f"printed {out!r}, expected {want!r}")
 
 
 def group_msvc_link(ctx, tmp):

@@ -1,7 +1,7 @@
 /* The test double's named scenarios, and the builders every scenario is
  * written with. One definition, read by the double itself (fake_dxgi.c), by
  * the Windows tests that write scenarios of their own, and by the native
- * stand-in DXGI (tests/native/fake_system.cpp), which runs the same presets
+ * stand-in DXGI (tests/support/native/fake_system.cpp), which runs the same presets
  * on Linux. Plain C that also compiles as C++. */
 #ifndef FAKE_PRESETS_H
 #define FAKE_PRESETS_H

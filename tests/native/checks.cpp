@@ -2,6 +2,7 @@
 
 #include "fake_system.h"
 #include "json_check.h"
+#include "vendor_cases.h"
 
 #include <string.h>
 
@@ -40,13 +41,12 @@ static size_t escaped_length(const std::string &s)
     return n;
 }
 
-std::string sanitized_name_problem(const char *in, const char *out_text)
+std::string sanitized_name_problem(const char *in, const std::string &out)
 {
-    std::string out(out_text);
     if (out.size() > NAME_BUF_SIZE - 1)
         return "longer than 191 bytes";
     for (unsigned char b : out)
-        if (b >= 0x01 && b <= 0x1F)
+        if (b <= 0x1F)
             return "control byte kept";
     if (!out.empty() && out.back() == ' ')
         return "trailing space kept";
@@ -91,69 +91,128 @@ std::string sanitized_name_problem(const char *in, const char *out_text)
     return "";
 }
 
-static std::string member_problem(const json::value &obj, const char *key, json::value::kind_t kind,
-                                  const std::string &want)
+std::string expected_vendor(uint32_t vendor_id)
 {
-    const json::value *v = obj.member(key);
-    if (!v)
-        return std::string("missing \"") + key + "\"";
-    if (v->kind != kind)
-        return std::string("wrong type of \"") + key + "\"";
-    if (v->text != want)
-        return std::string("\"") + key + "\" is " + v->text + ", expected " + want;
+    for (const vendor_case &c : VENDOR_CASES)
+        if (c.id == vendor_id)
+            return c.name;
+    return "Unknown";
+}
+
+namespace {
+
+/* A report whose names hold bytes that are not UTF-8 (records no DXGI text
+ * makes) is read as Latin-1, a byte to a character, so the JSON reader,
+ * which refuses ill-formed UTF-8, sees the same structure and every byte
+ * comes back. */
+std::string utf8_of_latin1(const std::string &bytes)
+{
+    std::string out;
+    for (unsigned char b : bytes) {
+        if (b < 0x80) {
+            out += (char)b;
+        } else {
+            out += (char)(0xC0 | b >> 6);
+            out += (char)(0x80 | (b & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string latin1_of_utf8(const std::string &text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char b = (unsigned char)text[i];
+        out += b < 0x80 ? (char)b : (char)((b & 0x03) << 6 | ((unsigned char)text[++i] & 0x3F));
+    }
+    return out;
+}
+
+/* JSON string content as the report writes it: '"' and '\' escaped, every
+ * other byte as it is. */
+std::string escaped(const std::string &text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+std::string number_problem(const json::value &obj, const char *key, const std::string &want)
+{
+    const json::value &v = obj.at(key);
+    if (!v.is_number_integer())
+        return std::string("\"") + key + "\" is not an integer";
+    if (v.dump() != want)
+        return std::string("\"") + key + "\" is " + v.dump() + ", expected " + want;
     return "";
 }
 
+std::string text_problem(const json::value &obj, const char *key, const std::string &want)
+{
+    const json::value &v = obj.at(key);
+    if (!v.is_string())
+        return std::string("\"") + key + "\" is not a string";
+    if (v.get_ref<const std::string &>() != want)
+        return std::string("\"") + key + "\" is " + v.dump() + ", expected \"" + want + "\"";
+    return "";
+}
+
+const char *const KEYS[] = {"index",     "name",          "vendor",           "vendor_id",      "device_id",
+                            "dedicated_vram_mb", "shared_memory_mb", "driver_version", "software"};
+const size_t KEY_COUNT = sizeof KEYS / sizeof KEYS[0];
+
+} // namespace
+
 std::string report_problem(const std::string &report, const adapter_info *table, int n, bool names_utf8)
 {
+    const std::string text = names_utf8 ? report : utf8_of_latin1(report);
     json::value doc;
     std::string error;
-    if (!json::parse(report, &doc, &error))
+    if (!json::parse(text, &doc, &error))
         return "not strict JSON: " + error;
-    if (names_utf8 && !json::valid_utf8(report))
-        return "not valid UTF-8";
-    if (json::compact(doc) != report)
+    if (json::compact(doc) != text)
         return "not in compact form";
-    if (doc.kind != json::value::object || doc.members.size() != 1 || doc.members[0].first != "adapters" ||
-        doc.members[0].second.kind != json::value::array)
+    if (!doc.is_object() || doc.size() != 1 || !doc.contains("adapters") || !doc["adapters"].is_array())
         return "not {\"adapters\":[...]}";
-    const std::vector<json::value> &objects = doc.members[0].second.items;
+    const json::value &objects = doc["adapters"];
     if (objects.size() != (size_t)n)
         return std::to_string(objects.size()) + " objects for " + std::to_string(n) + " records";
 
-    static const char *const keys[] = {"index",          "name",           "vendor",
-                                       "vendor_id",      "device_id",      "dedicated_vram_mb",
-                                       "shared_memory_mb", "driver_version", "software"};
     for (int i = 0; i < n; ++i) {
         const json::value &obj = objects[(size_t)i];
         const adapter_info &r = table[i];
         std::string where = "object " + std::to_string(i) + ": ";
-        if (obj.kind != json::value::object || obj.members.size() != sizeof keys / sizeof keys[0])
-            return where + "not an object of 9 members";
-        for (size_t k = 0; k < sizeof keys / sizeof keys[0]; ++k)
-            if (obj.members[k].first != keys[k])
-                return where + "member " + std::to_string(k) + " is \"" + obj.members[k].first + "\"";
+        if (!obj.is_object() || obj.size() != KEY_COUNT)
+            return where + "not an object of " + std::to_string(KEY_COUNT) + " members";
+        size_t k = 0;
+        for (auto m = obj.begin(); m != obj.end(); ++m, ++k)
+            if (m.key() != KEYS[k])
+                return where + "member " + std::to_string(k) + " is \"" + m.key() + "\"";
 
-        char sanitized[NAME_BUF_SIZE];
-        sanitize_name(r.name, sanitized);
-        std::string name;
-        unescape_name(sanitized, &name);
-        const std::pair<const char *, std::pair<json::value::kind_t, std::string>> fields[] = {
-            {"index", {json::value::number, std::to_string(i)}},
-            {"name", {json::value::string, name}},
-            {"vendor", {json::value::string, find_vendor(r.vendor_id)->name}},
-            {"vendor_id", {json::value::number, std::to_string(r.vendor_id)}},
-            {"device_id", {json::value::number, std::to_string(r.device_id)}},
-            {"dedicated_vram_mb", {json::value::number, std::to_string(r.dedicated_vram >> 20)}},
-            {"shared_memory_mb", {json::value::number, std::to_string(r.shared_memory >> 20)}},
-            {"driver_version", {json::value::string, std::string(r.driver_version)}},
-            {"software", {json::value::number, std::to_string(r.software)}},
+        const std::string problems[] = {
+            number_problem(obj, "index", std::to_string(i)),
+            obj.at("name").is_string() ? "" : "\"name\" is not a string",
+            text_problem(obj, "vendor", expected_vendor(r.vendor_id)),
+            number_problem(obj, "vendor_id", std::to_string(r.vendor_id)),
+            number_problem(obj, "device_id", std::to_string(r.device_id)),
+            number_problem(obj, "dedicated_vram_mb", std::to_string(r.dedicated_vram >> 20)),
+            number_problem(obj, "shared_memory_mb", std::to_string(r.shared_memory >> 20)),
+            text_problem(obj, "driver_version", r.driver_version),
+            number_problem(obj, "software", std::to_string(r.software)),
         };
-        for (const auto &f : fields) {
-            std::string p = member_problem(obj, f.first, f.second.first, f.second.second);
+        for (const std::string &p : problems)
             if (!p.empty())
                 return where + p;
-        }
+        /* The name as the sanitising rules make it of the record's. */
+        std::string name = obj.at("name").get<std::string>();
+        std::string p = sanitized_name_problem(r.name, escaped(names_utf8 ? name : latin1_of_utf8(name)));
+        if (!p.empty())
+            return where + "\"name\" " + p;
     }
     return "";
 }

@@ -1,42 +1,64 @@
 #!/bin/sh
-# Builds the libFuzzer target of the native sanitizer build and fuzzes the
-# report path for a bounded time (default 60 seconds) on a scratch copy of the
-# seed corpus, so the committed corpus only changes by hand. Exits non-zero on
-# any crash, sanitizer report or failed check; the crashing input is left in
-# build/native/fuzz-artifacts/.
-#   tests/native/fuzz.sh [seconds]
+# Builds the libFuzzer targets of the native sanitizer build and fuzzes each
+# for its share of a bounded time (default 60 seconds in all): the report
+# path (fuzz_report, seeds in tests/native/corpus) and the report reader
+# (fuzz_reader, seeds in tests/reader/corpus). Each runs on a scratch copy of
+# its seeds, so the committed corpora only change by hand. Exits non-zero on
+# the first crash, sanitizer report or failed check; the crashing input is
+# left in build/native/fuzz-artifacts/<target>/.
+#   tests/native/fuzz.sh [seconds] [report|reader ...]
 set -eu
 
 seconds=${1:-60}
 case $seconds in
-  '' | *[!0-9]*) echo "usage: $0 [seconds]" >&2; exit 2 ;;
+  '' | *[!0-9]*) echo "usage: $0 [seconds] [report|reader ...]" >&2; exit 2 ;;
 esac
+[ $# -gt 0 ] && shift
+targets=${*:-report reader}
 
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "$here/../.." && pwd)/build/native
+root=$(cd "$here/../.." && pwd)
+build=$root/build/native
 
-if [ -z "${FUZZ_BINARY:-}" ]; then
+count=0
+for target in $targets; do
+  case $target in
+    report | reader) count=$((count + 1)) ;;
+    *) echo "$0: unknown target '$target'" >&2; exit 2 ;;
+  esac
+done
+share=$((seconds / count))
+[ "$share" -gt 0 ] || share=1
+
+if [ -z "${FUZZ_BUILT:-}" ]; then
   (cd "$here" && cmake --preset native-asan >/dev/null)
-  cmake --build "$build" --target fuzz_report
-  FUZZ_BINARY=$build/fuzz_report
+  for target in $targets; do
+    cmake --build "$build" --target "fuzz_$target"
+  done
 fi
-
-scratch=$build/fuzz-corpus
-artifacts=$build/fuzz-artifacts
-rm -rf "$scratch"
-mkdir -p "$scratch" "$artifacts"
-cp "$here"/corpus/* "$scratch"/
 
 # Leaks are checked too; a slow input counts as a failure after 10 seconds.
 ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:strict_string_checks=1}
 UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export ASAN_OPTIONS UBSAN_OPTIONS
 
-exec "$FUZZ_BINARY" \
-  -max_total_time="$seconds" \
-  -timeout=10 \
-  -rss_limit_mb=2048 \
-  -max_len=4096 \
-  -print_final_stats=1 \
-  -artifact_prefix="$artifacts/" \
-  "$scratch"
+for target in $targets; do
+  case $target in
+    report) seeds=$here/corpus max_len=4096 ;;
+    reader) seeds=$root/tests/reader/corpus max_len=8192 ;; # the max16 report and more
+  esac
+  scratch=$build/fuzz-corpus/$target
+  artifacts=$build/fuzz-artifacts/$target
+  rm -rf "$scratch"
+  mkdir -p "$scratch" "$artifacts"
+  cp "$seeds"/* "$scratch"/
+  echo "=== fuzz_$target for $share s"
+  "$build/fuzz_$target" \
+    -max_total_time="$share" \
+    -timeout=10 \
+    -rss_limit_mb=2048 \
+    -max_len="$max_len" \
+    -print_final_stats=1 \
+    -artifact_prefix="$artifacts/" \
+    "$scratch"
+done

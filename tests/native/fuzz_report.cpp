@@ -126,7 +126,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::unique_ptr<char16_t[]> text(new char16_t[DESCRIPTION_UNITS]());
     for (size_t i = 0; i < units; ++i)
         text[i] = (char16_t)in.number(2);
-    std::unique_ptr<char[]> name(new char[NAME_SIZE]());
+    std::unique_ptr<char[]> name(new char[NAME_SIZE]);
+    memset(name.get(), 0x5A, NAME_SIZE); /* a name left unended shows */
     convert_name(text.get(), name.get());
     std::string want = checks::expected_name(text.get(), DESCRIPTION_UNITS);
     if (memchr(name.get(), 0, NAME_SIZE) == nullptr || want != name.get())

@@ -1,36 +1,33 @@
-/* A strict RFC 8259 reader for checking the library's reports (rules R1 and
- * R2 of docs/report.md; checks::report_problem adds the rest): one value and
- * nothing but whitespace around it, no leading zeros, no control characters
- * or unknown escapes in strings, no lone surrogate escapes, no duplicate keys.
- * Numbers are kept as their text so 64-bit values compare exactly. Bytes of
- * 0x80 and up inside strings are passed through; valid_utf8 judges them. */
+/* The judge of the library's reports (rules R1 and R2 of docs/report.md;
+ * checks::report_problem adds the rest), on nlohmann's JSON reader with the
+ * parts of strictness it leaves to its user: one value and nothing but
+ * whitespace around it, no byte order mark, no duplicate keys, at most
+ * MAX_DEPTH levels. The reader itself refuses leading zeros, control
+ * characters, unknown escapes, lone surrogate escapes and ill-formed UTF-8
+ * inside strings. Members keep their order (ordered_json), so dump() gives
+ * the compact form to compare a report with. */
 #ifndef QUILLMAR_NATIVE_JSON_CHECK_H
 #define QUILLMAR_NATIVE_JSON_CHECK_H
 
+#include <nlohmann/json.hpp>
+
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace json {
 
-struct value {
-    enum kind_t { null_value, boolean, number, string, array, object } kind = null_value;
-    bool truth = false;
-    std::string text; /* a number as written, or a string's decoded bytes */
-    std::vector<value> items;
-    std::vector<std::pair<std::string, value>> members;
+using value = nlohmann::ordered_json;
 
-    const value *member(const std::string &key) const;
-};
+/* Deep enough for any report; a document nested deeper is not one. */
+const int MAX_DEPTH = 64;
 
-/* False with the reason and byte offset in *error if `text` is not exactly
- * one JSON document. */
+/* False with the reason in *error (and the byte offset where the reader
+ * stopped) if `text` is not exactly one strict JSON document. */
 bool parse(const std::string &text, value *out, std::string *error);
 
-/* The compact serialisation of `v`: no whitespace, numbers as written, and
- * in strings '"' and '\\' escaped, control characters as \b \f \n \r \t or
- * \u00XX, every other byte as it is (as Python's json.dumps prints it with
- * separators (",", ":") and ensure_ascii=False). */
+/* The compact serialisation of `v`: no whitespace, and in strings '"' and
+ * '\\' escaped, control characters as \b \f \n \r \t or \u00xx, every other
+ * character as it is (Python's json.dumps with separators (",", ":") and
+ * ensure_ascii=False, for the integers and strings of a report). */
 std::string compact(const value &v);
 
 /* Well-formed UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF. */

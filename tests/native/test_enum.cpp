@@ -1,4 +1,5 @@
 #include "checks.h"
+#include "conversion_cases.h"
 #include "fake_system.h"
 #include "json_check.h"
 #include "name_cases.h"
@@ -112,6 +113,21 @@ TEST(ConvertName, ReadsAtMost128UnitsOfAnUnterminatedDescription)
         fake::reset(fake::scenario());
         convert_name(text.get(), name.get());
         EXPECT_EQ(hex(std::string(name.get())), hex(c.name));
+    }
+}
+
+TEST(ConvertName, EmptyDescriptionStillEndsTheName)
+{
+    const std::u16string cases[] = {u"", std::u16string(1, u'\0') + u"after the NUL"};
+    for (const auto &text : cases) {
+        std::unique_ptr<char16_t[]> description(new char16_t[DESCRIPTION_UNITS]());
+        memcpy(description.get(), text.data(), text.size() * sizeof(char16_t));
+        std::unique_ptr<char[]> name(new char[NAME_SIZE]);
+        memset(name.get(), 0x5A, NAME_SIZE); /* whatever the buffer held */
+        fake::reset(fake::scenario());
+        convert_name(description.get(), name.get());
+        EXPECT_EQ(name[0], '\0');
+        EXPECT_TRUE(fake::statistics().converted_units.empty()) << "nothing to convert";
     }
 }
 
@@ -344,11 +360,12 @@ TEST(ExportedCalls, ReportAndErrorText)
     const char *json = gpuinfo_get_json();
     ASSERT_NE(json, nullptr);
     expect_clean_references();
-    EXPECT_STREQ(gpuinfo_last_error(), "");
+    const char *error_text = gpuinfo_last_error();
+    EXPECT_STREQ(error_text, "");
     json::value doc;
     std::string error;
     ASSERT_TRUE(json::parse(json, &doc, &error)) << error;
-    EXPECT_EQ(doc.members.at(0).second.items.size(), 3u);
+    EXPECT_EQ(doc.at("adapters").size(), 3u);
     std::string first(json);
 
     fake::scenario broken;
@@ -357,7 +374,7 @@ TEST(ExportedCalls, ReportAndErrorText)
     EXPECT_EQ(gpuinfo_get_json(), nullptr);
     EXPECT_STREQ(gpuinfo_last_error(), "dxgi.dll not found");
     EXPECT_EQ(first, json) << "a failed call changed the last report";
-    EXPECT_EQ(gpuinfo_last_error(), gpuinfo_last_error());
+    EXPECT_STREQ(error_text, "dxgi.dll not found") << "the error text is not rewritten in place";
 
     fake::reset(two_gpus_and_software());
     EXPECT_EQ(gpuinfo_get_json(), json);
@@ -432,35 +449,19 @@ TEST(ExportedCalls, VramInWholeMiBSaturated)
 
 /* ---- The stand-in conversion itself ------------------------------------- */
 
-struct conversion_case {
-    const char *label;
-    std::u16string text;
-    int units;
-    int room;
-    int result;
-    std::string written;
-};
-
-TEST(StandIn, WideCharToMultiByteFollowsWindows)
+/* The shared cases (tests/data/conversion_cases.h), which the Windows test
+ * runs against the system's own WideCharToMultiByte. */
+TEST(StandIn, WideCharToMultiByteAsWindowsDoes)
 {
-    const conversion_case cases[] = {
-        {"explicit length writes no NUL", u"abc", 3, 8, 3, "abc"},
-        {"-1 converts the NUL too", u"abc", -1, 8, 4, std::string("abc\0", 4)},
-        {"measuring", u"\u20AC", 1, 0, 3, ""},
-        {"does not fit", u"\u20AC", 1, 2, 0, ""},
-        {"exact fit", u"\u20AC", 1, 3, 3, bytes({0xE2, 0x82, 0xAC})},
-        {"pair", GRIN, 2, 4, 4, bytes({0xF0, 0x9F, 0x98, 0x80})},
-        {"half a pair", GRIN, 1, 4, 3, bytes({0xEF, 0xBF, 0xBD})},
-    };
-    for (const auto &c : cases) {
+    for (const conversion_case &c : CONVERSION_CASES) {
         SCOPED_TRACE(c.label);
         fake::reset(fake::scenario());
         std::vector<char> out((size_t)c.room + 1, (char)0x5A);
-        int got = WideCharToMultiByte(CP_UTF8, 0, c.text.c_str(), c.units, c.room ? out.data() : nullptr, c.room,
+        int got = WideCharToMultiByte(CP_UTF8, 0, c.text, c.units, c.room ? out.data() : nullptr, c.room,
                                       nullptr, nullptr);
         EXPECT_EQ(got, c.result);
         if (got > 0 && c.room > 0) {
-            EXPECT_EQ(hex(std::string(out.data(), (size_t)got)), hex(c.written));
+            EXPECT_EQ(hex(std::string(out.data(), (size_t)got)), hex(std::string(c.written, (size_t)c.result)));
             EXPECT_EQ(out[(size_t)got], (char)0x5A) << "wrote past its result";
         }
     }

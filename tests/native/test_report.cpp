@@ -39,6 +39,104 @@ TEST(FormatReport, WorkedExampleByteForByte)
     EXPECT_EQ(checks::report_problem(got, worked_example.data(), 2, true), "");
 }
 
+struct refusal_case {
+    const char *label;
+    const char *from; /* a piece of the worked example's report... */
+    const char *to;   /* ...and what it becomes */
+    const char *problem;
+};
+
+/* The judge of every report must itself be able to fail: each rule it
+ * applies refuses the worked example changed in one place. */
+TEST(ReportCheck, RefusesTheWorkedExampleChangedInOnePlace)
+{
+    const std::string example = EXAMPLE_REPORT;
+    const refusal_case cases[] = {
+        {"space after a colon", "\"index\":0", "\"index\": 0", "not in compact form"},
+        {"space at the end", "]}", "]} ", "not in compact form"},
+        {"needless escape", "V7 Graphics", "V7\\u0020Graphics", "not in compact form"},
+        {"minus zero", "\"index\":0", "\"index\":-0", "not in compact form"},
+        {"byte after the document", "]}", "]}x", "not strict JSON"},
+        {"leading zero", "\"index\":0", "\"index\":00", "not strict JSON"},
+        {"duplicate key", "\"index\":0,", "\"index\":0,\"index\":0,", "not strict JSON: duplicate key"},
+        {"invalid UTF-8", "V7 Graphics", "V7 Graphic\xC3", "not strict JSON"},
+        {"byte order mark", "{\"adapters\"", "\xEF\xBB\xBF{\"adapters\"", "not strict JSON"},
+        {"member beside adapters", "]}", "],\"more\":1}", "not {\"adapters\":[...]}"},
+        {"an object left out", "},{\"index\":1,", "}],\"x\":[{\"index\":1,", "not {\"adapters\":[...]}"},
+        {"key order", "\"vendor_id\":4098,\"device_id\":29631", "\"device_id\":29631,\"vendor_id\":4098",
+         "object 0: member 3 is \"device_id\""},
+        {"key renamed", "\"software\":0", "\"Software\":0", "object 0: member 8 is \"Software\""},
+        {"key missing", ",\"software\":0", "", "object 0: not an object of 9 members"},
+        {"key added", "\"software\":0", "\"software\":0,\"bus\":1", "object 0: not an object of 9 members"},
+        {"index out of place", "\"index\":1", "\"index\":2", "object 1: \"index\" is 2, expected 1"},
+        {"number as text", "\"vendor_id\":4098", "\"vendor_id\":\"4098\"", "object 0: \"vendor_id\" is not an integer"},
+        {"number with a fraction", "\"device_id\":29631", "\"device_id\":29631.0",
+         "object 0: \"device_id\" is not an integer"},
+        {"size off by one", "16368", "16369", "object 0: \"dedicated_vram_mb\" is 16369, expected 16368"},
+        {"shared size", "32727", "32726", "object 0: \"shared_memory_mb\" is 32726, expected 32727"},
+        {"device id", "29631", "29632", "object 0: \"device_id\" is 29632"},
+        {"vendor text", "\"AMD\"", "\"Amd\"", "object 0: \"vendor\" is \"Amd\""},
+        {"vendor as a number", "\"AMD\"", "4098", "object 0: \"vendor\" is not a string"},
+        {"driver version", "31.0.24033.1003", "31.0.24033.1004", "object 0: \"driver_version\""},
+        {"software", "\"software\":1", "\"software\":0", "object 1: \"software\" is 0, expected 1"},
+        {"name as a number", "\"Example V7 Graphics\"", "7", "object 0: \"name\" is not a string"},
+        {"name cut short", "V7 Graphics", "V7 Graphic", "object 0: \"name\" left out a character"},
+        {"name changed", "V7 Graphics", "V7 Graphicz", "object 0: \"name\" not a prefix"},
+        {"name with its trailing space", "V7 Graphics", "V7 Graphics ", "object 0: \"name\" trailing space kept"},
+        {"name with a control character", "V7 Graphics", "V7 Graphics\\u0001", "object 0: \"name\" control byte"},
+        {"name with a NUL", "V7 Graphics", "V7 Graphics\\u0000", "object 0: \"name\" control byte"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        size_t at = example.find(c.from);
+        ASSERT_NE(at, std::string::npos);
+        std::string changed = example;
+        changed.replace(at, strlen(c.from), c.to);
+        std::string problem = checks::report_problem(changed, worked_example.data(), 2, true);
+        EXPECT_EQ(problem.compare(0, strlen(c.problem), c.problem), 0) << problem;
+    }
+    EXPECT_EQ(checks::report_problem(example, worked_example.data(), 2, true), "");
+}
+
+struct shape_case {
+    const char *report;
+    int records;
+    const char *problem;
+};
+
+TEST(ReportCheck, RefusesOtherShapes)
+{
+    const shape_case cases[] = {
+        {"{\"adapters\":[]}", 0, ""},
+        {"{\"adapters\":{}}", 0, "not {\"adapters\":[...]}"},
+        {"[]", 0, "not {\"adapters\":[...]}"},
+        {"{\"adapter\":[]}", 0, "not {\"adapters\":[...]}"},
+        {"{\"adapters\":[]}", 1, "0 objects for 1 records"},
+        {"{\"adapters\":[1]}", 1, "object 0: not an object of 9 members"},
+        {"{\"adapters\":[[]]}", 1, "object 0: not an object of 9 members"},
+    };
+    const adapter_info one = worked_example[0];
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.report);
+        EXPECT_EQ(checks::report_problem(c.report, &one, c.records, true), c.problem);
+    }
+    /* One object fewer or more than the records. */
+    EXPECT_EQ(checks::report_problem(EXAMPLE_REPORT, worked_example.data(), 1, true), "2 objects for 1 records");
+}
+
+TEST(ReportCheck, NamesThatAreNotUtf8AreReadByteForByte)
+{
+    /* Only records no DXGI text makes carry such names, the fuzz target's. */
+    const std::vector<adapter_info> table = {make_record("A\xFF\xC3 \xE2\x82", 0x10DE, 1, 0, 0, "", 0)};
+    std::string got = report_of(table);
+    EXPECT_NE(got.find("\"name\":\"A\xFF\xC3 \xE2\x82\""), std::string::npos) << got;
+    EXPECT_EQ(checks::report_problem(got, table.data(), 1, false), "");
+    EXPECT_EQ(checks::report_problem(got, table.data(), 1, true).compare(0, 15, "not strict JSON"), 0);
+    std::string changed = got;
+    changed.replace(changed.find('\xFF'), 1, "\xFE");
+    EXPECT_NE(checks::report_problem(changed, table.data(), 1, false), "");
+}
+
 TEST(FormatReport, NoAdapters)
 {
     EXPECT_EQ(report_of({}), "{\"adapters\":[]}");
@@ -93,9 +191,9 @@ TEST(FormatReport, SizesInWholeMiBRoundedDown)
         json::value doc;
         std::string error;
         ASSERT_TRUE(json::parse(report_of(one), &doc, &error)) << error;
-        const json::value &obj = doc.members.at(0).second.items.at(0);
-        EXPECT_EQ(obj.member("dedicated_vram_mb")->text, c.mib);
-        EXPECT_EQ(obj.member("shared_memory_mb")->text, c.mib);
+        const json::value &obj = doc.at("adapters").at(0);
+        EXPECT_EQ(obj.at("dedicated_vram_mb").dump(), c.mib);
+        EXPECT_EQ(obj.at("shared_memory_mb").dump(), c.mib);
     }
 }
 
@@ -156,25 +254,18 @@ TEST(FormatReport, ShorterReportLeavesNothingOfTheLongerBehind)
     EXPECT_EQ(report_of({}), "{\"adapters\":[]}");
 }
 
-TEST(FormatReport, MoreRecordsThanTheBufferHoldsStayCompleteJson)
+TEST(FormatReport, NoMoreObjectsThanAnEnumerationGives)
 {
-    /* Not reachable through enumeration (at most 16 records), but the
-     * report must stay whole JSON with whole objects if it ever is. Names of
-     * every escaped length move the point where the buffer runs out across
-     * all positions inside an object. */
-    for (size_t quotes = 0; quotes <= 126; ++quotes) {
+    /* Not reachable through enumeration (at most 16 records): the report
+     * holds the first sixteen, whole, and the buffer is proven to fit that
+     * many at their longest. */
+    for (size_t quotes : {0, 63, 126}) {
         SCOPED_TRACE(quotes);
         std::vector<adapter_info> table(40, widest_record());
         for (size_t i = 0; i < table.size(); i += 2)
             table[i] = make_record(rep(quotes, '"'), 0x10DE, 7, 1ull << 40, 1ull << 33, "1.2.3.4", 0);
         std::string got = report_of(table);
-        json::value doc;
-        std::string error;
-        ASSERT_TRUE(json::parse(got, &doc, &error)) << error;
-        size_t kept = doc.members.at(0).second.items.size();
-        EXPECT_GE(kept, (size_t)MAX_ADAPTERS);
-        EXPECT_LT(kept, table.size());
-        EXPECT_EQ(checks::report_problem(got, table.data(), (int)kept, true), "");
+        EXPECT_EQ(checks::report_problem(got, table.data(), MAX_ADAPTERS, true), "");
     }
 }
 

@@ -1,6 +1,6 @@
 """The binding's real code in Debian's python3 against the library's own
 source built as a Linux shared library on the native tests' in-memory Windows
-(tests/native/binding_library.cpp). Which scenario the library sees is picked
+(tests/support/native/binding_library.cpp). Which scenario the library sees is picked
 through its control call; what each must give is bindings/testdata/cases.json.
 
 Environment: GPUINFO_STAND_IN (the shared library), GPUINFO_CASES (the

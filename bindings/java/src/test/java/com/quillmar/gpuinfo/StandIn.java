@@ -13,7 +13,7 @@ import java.util.Map;
 
 /**
  * The library's own source built as a Linux shared library on the native
- * tests' in-memory Windows (tests/native/binding_library.cpp), and what each of
+ * tests' in-memory Windows (tests/support/native/binding_library.cpp), and what each of
  * its scenarios must give (bindings/testdata/cases.json, read here once).
  *
  * <p>Environment: GPUINFO_STAND_IN (the shared library), GPUINFO_CASES (the table).

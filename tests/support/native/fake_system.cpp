@@ -41,17 +41,31 @@ state &current()
     return st;
 }
 
-/* Reference counting shared by the fake objects. */
-class counted {
+HRESULT unexpected()
+{
+    ++current().st.unexpected_calls;
+    return E_FAIL;
+}
+
+/* What every fake DXGI object does alike: IUnknown and IDXGIObject over a
+ * reference count that starts at the one reference handed out. Interfaces
+ * other than the object's own, and the private data and parent calls, are
+ * not for the library to ask; they count as unexpected. */
+template <class Interface>
+class fake_object : public Interface, public owned {
 public:
-    bool alive() const { return refs_ > 0; }
-    ULONG add()
+    fake_object() { add(); }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **object) override
     {
-        ++refs_;
-        ++current().st.live_refs;
-        return refs_;
+        touch();
+        if (object)
+            *object = nullptr;
+        ++current().st.unexpected_calls;
+        return E_NOINTERFACE;
     }
-    ULONG drop()
+    ULONG STDMETHODCALLTYPE AddRef() override { return add(); }
+    ULONG STDMETHODCALLTYPE Release() override
     {
         if (refs_ == 0) {
             ++current().st.over_releases;
@@ -61,46 +75,38 @@ public:
         --current().st.live_refs;
         return refs_;
     }
-    /* Every call on an object must come with a reference held. */
-    void touch() const
-    {
-        if (!alive())
-            ++current().st.unexpected_calls;
-    }
-
-private:
-    ULONG refs_ = 0;
-};
-
-HRESULT unexpected()
-{
-    ++current().st.unexpected_calls;
-    return E_FAIL;
-}
-
-class fake_adapter final : public IDXGIAdapter, public owned {
-public:
-    explicit fake_adapter(const adapter &a) : a_(a) { count_.add(); }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **object) override
-    {
-        count_.touch();
-        if (object)
-            *object = nullptr;
-        ++current().st.unexpected_calls;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return count_.add(); }
-    ULONG STDMETHODCALLTYPE Release() override { return count_.drop(); }
     HRESULT STDMETHODCALLTYPE SetPrivateData(REFGUID, UINT, const void *) override { return unexpected(); }
     HRESULT STDMETHODCALLTYPE SetPrivateDataInterface(REFGUID, const IUnknown *) override { return unexpected(); }
     HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID, UINT *, void *) override { return unexpected(); }
     HRESULT STDMETHODCALLTYPE GetParent(REFIID, void **) override { return unexpected(); }
+
+protected:
+    /* Every call on an object must come with a reference held. */
+    void touch() const
+    {
+        if (refs_ == 0)
+            ++current().st.unexpected_calls;
+    }
+
+private:
+    ULONG add()
+    {
+        ++current().st.live_refs;
+        return ++refs_;
+    }
+
+    ULONG refs_ = 0;
+};
+
+class fake_adapter final : public fake_object<IDXGIAdapter> {
+public:
+    explicit fake_adapter(const adapter &a) : a_(a) {}
+
     HRESULT STDMETHODCALLTYPE EnumOutputs(UINT, IDXGIOutput **) override { return unexpected(); }
 
     HRESULT STDMETHODCALLTYPE GetDesc(DXGI_ADAPTER_DESC *desc) override
     {
-        count_.touch();
+        touch();
         ++current().st.desc_calls;
         if (!desc)
             return unexpected();
@@ -125,7 +131,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE CheckInterfaceSupport(REFGUID name, LARGE_INTEGER *version) override
     {
-        count_.touch();
+        touch();
         ++current().st.version_calls;
         if (!same_guid(name, IID_IDXGIDevice_) || !version) {
             ++current().st.unexpected_calls;
@@ -138,27 +144,10 @@ public:
 
 private:
     adapter a_;
-    counted count_;
 };
 
-class fake_factory final : public IDXGIFactory, public owned {
+class fake_factory final : public fake_object<IDXGIFactory> {
 public:
-    fake_factory() { count_.add(); }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **object) override
-    {
-        count_.touch();
-        if (object)
-            *object = nullptr;
-        ++current().st.unexpected_calls;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return count_.add(); }
-    ULONG STDMETHODCALLTYPE Release() override { return count_.drop(); }
-    HRESULT STDMETHODCALLTYPE SetPrivateData(REFGUID, UINT, const void *) override { return unexpected(); }
-    HRESULT STDMETHODCALLTYPE SetPrivateDataInterface(REFGUID, const IUnknown *) override { return unexpected(); }
-    HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID, UINT *, void *) override { return unexpected(); }
-    HRESULT STDMETHODCALLTYPE GetParent(REFIID, void **) override { return unexpected(); }
     HRESULT STDMETHODCALLTYPE MakeWindowAssociation(HWND, UINT) override { return unexpected(); }
     HRESULT STDMETHODCALLTYPE GetWindowAssociation(HWND *) override { return unexpected(); }
     HRESULT STDMETHODCALLTYPE CreateSwapChain(IUnknown *, DXGI_SWAP_CHAIN_DESC *, IDXGISwapChain **) override
@@ -169,7 +158,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE EnumAdapters(UINT index, IDXGIAdapter **out) override
     {
-        count_.touch();
+        touch();
         state &g = current();
         ++g.st.enum_calls;
         if (!out)
@@ -181,13 +170,10 @@ public:
         if (a.enum_hr != S_OK || a.enum_gives_null)
             return a.enum_hr;
         auto made = std::make_unique<fake_adapter>(a);
-        *out = static_cast<IDXGIAdapter *>(made.get());
+        *out = made.get();
         g.objects.push_back(std::move(made));
         return S_OK;
     }
-
-private:
-    counted count_;
 };
 
 /* The adapters of one of the double's scenarios, as the stand-in keeps them. */

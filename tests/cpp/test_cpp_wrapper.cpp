@@ -1,0 +1,248 @@
+/* The C++ wrapper (include/gpuinfo.hpp) against the real DLL, linked through
+ * its import library as C++ hosts link it, with the dxgi.dll test double
+ * handed to it through the seam: the shared binding cases and sequences
+ * (bindings/testdata/cases.json), and many threads calling adapters() while
+ * every enumeration lists a new generation.
+ *   test_cpp_wrapper        the cases through the seam
+ *   test_cpp_wrapper wine   the "wine" case: the system's own DXGI */
+#include "gpuinfo.hpp"
+#include "harness.h"
+
+#include <algorithm>
+#include <climits>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace gpu = quillmar::gpuinfo;
+
+namespace {
+
+struct shared_call {
+    std::string call;
+    int index;
+    std::string error; /* "enumeration", "index", or "" for a result */
+    std::string reason;
+    int result;
+};
+
+struct shared_case {
+    std::string name, reason;
+    bool has_adapters;
+    int adapter_count; /* -1 unless the case gives only a count */
+    std::vector<gpu::adapter> adapters;
+    std::vector<shared_call> errors;
+};
+
+struct shared_step {
+    std::string scenario;
+    shared_call call;
+};
+
+struct shared_sequence {
+    std::string name;
+    std::vector<shared_step> steps;
+};
+
+struct changing_rule {
+    int count_base, count_modulus;
+    std::string name;
+    std::string vendor;
+    std::uint32_t vendor_id, device_id_modulus;
+    std::uint64_t dedicated_vram_mb_base, shared_memory_mb;
+    std::string driver_version;
+    bool software;
+};
+
+#include "cases.inc"
+
+constexpr int threads = 8;
+constexpr int calls_per_thread = 5000;
+
+HMODULE library;
+fake_api fake;
+
+/* The scenario of a case or step: "missing" and "no_entry" are the seam's
+ * own modes, any other name the double's preset. */
+void use_scenario(const std::string &name)
+{
+    if (name == "missing" || name == "no_entry") {
+        ok(dxgi_seam_install(library, name == "missing" ? DXGI_SEAM_MISSING : DXGI_SEAM_NO_ENTRY),
+           "seam in mode %s", name.c_str());
+        return;
+    }
+    fake_scenario scenario;
+    ok(dxgi_seam_install(library, DXGI_SEAM_DOUBLE), "seam in mode double");
+    if (!fake.preset(name.c_str(), &scenario))
+        harness_fatal(("no preset " + name).c_str());
+    fake.set_scenario(&scenario);
+}
+
+void check_adapter(const gpu::adapter &got, const gpu::adapter &want)
+{
+    check_int(got.index, want.index);
+    check_str(got.name.c_str(), want.name.c_str());
+    check_str(got.vendor.c_str(), want.vendor.c_str());
+    check_int(got.vendor_id, want.vendor_id);
+    check_int(got.device_id, want.device_id);
+    check_int(got.dedicated_vram_mb, want.dedicated_vram_mb);
+    check_int(got.shared_memory_mb, want.shared_memory_mb);
+    check_str(got.driver_version.c_str(), want.driver_version.c_str());
+    check_int(got.software, want.software);
+}
+
+/* One call as the shared data names it, with the error it must raise (and
+ * that error's reason) or the result it must give. */
+void check_call(const shared_call &c, const std::string &reason)
+{
+    std::string raised = "", why;
+    int result = -1;
+    try {
+        if (c.call == "report")
+            gpu::report();
+        else if (c.call == "adapters")
+            gpu::adapters();
+        else if (c.call == "adapter_count")
+            result = gpu::adapter_count();
+        else if (c.call == "vram_mb")
+            result = gpu::vram_mb(c.index);
+        else
+            harness_fatal(("no call " + c.call).c_str());
+    } catch (const gpu::error &e) {
+        raised = "enumeration";
+        why = e.reason();
+        ok(std::string(e.what()).find(e.reason()) != std::string::npos, "the message names the reason: %s", e.what());
+    } catch (const std::out_of_range &) {
+        raised = "index";
+    }
+    ok(raised == c.error, "%s(%d) raised \"%s\", expected \"%s\"", c.call.c_str(), c.index, raised.c_str(),
+       c.error.c_str());
+    if (c.error == "enumeration") {
+        check_str(why.c_str(), reason.c_str());
+        check_str(gpu::last_error().c_str(), reason.c_str());
+    }
+    if (c.error.empty() && c.result >= 0)
+        check_int(result, c.result);
+}
+
+void check_case(const shared_case &c)
+{
+    harness_row = c.name.c_str();
+    if (c.has_adapters) {
+        std::vector<gpu::adapter> got = gpu::adapters();
+        check_int(got.size(), c.adapters.size());
+        for (std::size_t i = 0; i < std::min(got.size(), c.adapters.size()); ++i)
+            check_adapter(got[i], c.adapters[i]);
+        long long hardware = std::count_if(c.adapters.begin(), c.adapters.end(), [](const gpu::adapter &a) {
+            return !a.software;
+        });
+        check_int(gpu::adapter_count(), hardware);
+        for (const gpu::adapter &a : c.adapters)
+            check_int(gpu::vram_mb(a.index), std::min<std::uint64_t>(a.dedicated_vram_mb, INT_MAX));
+        check_str(gpu::report().c_str(), gpuinfo_get_json());
+        check_str(gpu::last_error().c_str(), "");
+    } else if (c.adapter_count >= 0) {
+        check_int(gpu::adapters().size(), c.adapter_count);
+    }
+    for (const shared_call &e : c.errors)
+        check_call(e, c.reason);
+    harness_row = nullptr;
+}
+
+/* Whether `got` is exactly what one enumeration of the changing scenario
+ * lists, and which generation that is (0 if none). */
+unsigned whole_generation(const std::vector<gpu::adapter> &got)
+{
+    const std::string head = changing.name.substr(0, changing.name.find("{g}"));
+    if (got.empty() || got[0].name.compare(0, head.size(), head) != 0)
+        return 0;
+    unsigned g = 0;
+    for (std::size_t at = head.size(); at < got[0].name.size() && got[0].name[at] >= '0' && got[0].name[at] <= '9'; ++at)
+        g = g * 10 + static_cast<unsigned>(got[0].name[at] - '0');
+    if (got.size() != static_cast<std::size_t>(changing.count_base) + g % static_cast<unsigned>(changing.count_modulus))
+        return 0;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        std::string name = changing.name;
+        name.replace(name.find("{g}"), 3, std::to_string(g));
+        name.replace(name.find("{i}"), 3, std::to_string(i));
+        const gpu::adapter &a = got[i];
+        if (a.index != static_cast<int>(i) || a.name != name || a.vendor != changing.vendor ||
+            a.vendor_id != changing.vendor_id || a.device_id != g % changing.device_id_modulus ||
+            a.dedicated_vram_mb != changing.dedicated_vram_mb_base + i ||
+            a.shared_memory_mb != changing.shared_memory_mb || a.driver_version != changing.driver_version ||
+            a.software != changing.software)
+            return 0;
+    }
+    return g;
+}
+
+/* Threads calling adapters() while each enumeration lists the next
+ * generation: every result one whole report, each generation seen once. */
+void check_threads()
+{
+    harness_row = "changing";
+    use_scenario("changing");
+    std::vector<std::vector<unsigned>> seen(threads);
+    std::vector<std::thread> running;
+    for (int t = 0; t < threads; ++t)
+        running.emplace_back([&seen, t] {
+            for (int k = 0; k < calls_per_thread; ++k) {
+                unsigned g = 0; /* a report the reader refuses is torn too */
+                try {
+                    g = whole_generation(gpu::adapters());
+                } catch (const std::exception &) {
+                }
+                seen[static_cast<std::size_t>(t)].push_back(g);
+            }
+        });
+    for (std::thread &t : running)
+        t.join();
+    std::vector<unsigned> all;
+    for (const auto &s : seen)
+        all.insert(all.end(), s.begin(), s.end());
+    std::sort(all.begin(), all.end());
+    long long torn = std::count(all.begin(), all.end(), 0u);
+    check_int(torn, 0);
+    std::vector<unsigned> each(all.size());
+    for (std::size_t i = 0; i < each.size(); ++i)
+        each[i] = static_cast<unsigned>(i + 1);
+    ok(torn > 0 || all == each, "generations 1 to %llu, each once", static_cast<unsigned long long>(each.size()));
+    printf("%d threads x %d calls of adapters(): %lld whole reports, %lld torn\n", threads, calls_per_thread,
+           static_cast<long long>(all.size()) - torn, torn);
+    harness_row = nullptr;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    check_str(gpu::version().c_str(), "1.0.0");
+    if (argc > 1 && std::string(argv[1]) == "wine") {
+        for (const shared_case &c : shared_cases)
+            if (c.name == "wine")
+                check_case(c);
+        return harness_finish();
+    }
+
+    library = GetModuleHandleA(GPUINFO_DLL);
+    if (!library)
+        harness_fatal("the library is not loaded with the program");
+    harness_use_seam(DXGI_SEAM_DOUBLE);
+    load_fake(&fake);
+    for (const shared_case &c : shared_cases) {
+        if (c.name == "wine")
+            continue;
+        use_scenario(c.name);
+        check_case(c);
+    }
+    for (const shared_sequence &s : shared_sequences) {
+        harness_row = s.name.c_str();
+        for (const shared_step &step : s.steps) {
+            use_scenario(step.scenario);
+            check_call(step.call, step.call.reason);
+        }
+        harness_row = nullptr;
+    }
+    check_threads();
+    return harness_finish();
+}
