@@ -1,34 +1,64 @@
 # Registers the Windows test programs against a chosen dxgi.dll. Under Wine
 # (the cross-compiling emulator) three private prefixes live in the build
-# tree, made once by a fixture:
-#   prefix           a plain prefix: system32\dxgi.dll is Wine's own
-#   prefix-double    system32\dxgi.dll is the test double
-#   prefix-no-entry  system32\dxgi.dll lacks CreateDXGIFactory
+# tree, each made once and started by a fixture of its own, so a part of the
+# suite (ctest -L <label>) starts only the prefixes its tests use:
+#   wine_prefix           a plain prefix: system32\dxgi.dll is Wine's own
+#   wine_prefix_double    system32\dxgi.dll is the test double
+#   wine_prefix_no_entry  system32\dxgi.dll lacks CreateDXGIFactory
 # On Windows itself the programs run directly, and only the tests that need
 # no change to the system directory are enabled.
+#
+# GPUINFO_TESTS_AS_WINDOWS_HOST registers the tests as on Windows itself
+# while CTest still runs the programs through the emulator, in whatever
+# prefix the environment names: scripts/windows_host.sh runs that set
+# against the DXGI of several kinds of machine.
+option(GPUINFO_TESTS_AS_WINDOWS_HOST
+  "Register the tests as a Windows host does (no private prefixes); run them with scripts/windows_host.sh" OFF)
 set(GPUINFO_UNDER_WINE OFF)
-if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
+if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR AND NOT GPUINFO_TESTS_AS_WINDOWS_HOST)
   set(GPUINFO_UNDER_WINE ON)
+  find_program(WINESERVER_PROGRAM wineserver PATHS /usr/lib/wine)
+  # One wine_stop for every prefix, made once all are known: it ends the
+  # servers the fixtures started, after the last test that needs one.
+  set_property(GLOBAL PROPERTY GPUINFO_WINE_PREFIXES "")
+  cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL gpuinfo_wine_stop)
+endif()
+
+# gpuinfo_wine_prefix(<fixture> <folder> [DXGI <dll>]): a private prefix in
+# <folder>, made (once) and started by the test <fixture>, which is also the
+# fixture the tests that use it require.
+function(gpuinfo_wine_prefix fixture folder)
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "DXGI" "")
+  set(dxgi "")
+  if(arg_DXGI)
+    set(dxgi -DDXGI=${arg_DXGI})
+  endif()
+  add_test(NAME ${fixture}
+    COMMAND ${CMAKE_COMMAND} -DPREFIX=${folder} ${dxgi} -P ${PROJECT_SOURCE_DIR}/cmake/WinePrefix.cmake)
+  set_tests_properties(${fixture} PROPERTIES FIXTURES_SETUP ${fixture} RESOURCE_LOCK wine LABELS wine)
+  set_property(GLOBAL APPEND PROPERTY GPUINFO_WINE_PREFIXES ${fixture} ${folder})
+endfunction()
+
+function(gpuinfo_wine_stop)
+  get_property(prefixes GLOBAL PROPERTY GPUINFO_WINE_PREFIXES)
+  set(stop "")
+  set(fixtures "")
+  while(prefixes)
+    list(POP_FRONT prefixes fixture folder)
+    list(APPEND fixtures ${fixture})
+    string(APPEND stop "WINEPREFIX=${folder} ${WINESERVER_PROGRAM} -k 2>/dev/null; ")
+  endwhile()
+  add_test(NAME wine_stop COMMAND sh -c "${stop}true")
+  set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP "${fixtures}" LABELS wine)
+endfunction()
+
+if(GPUINFO_UNDER_WINE)
   set(WINE_TEST_PREFIX ${CMAKE_BINARY_DIR}/wine/prefix)
   set(WINE_TEST_PREFIX_DOUBLE ${CMAKE_BINARY_DIR}/wine/prefix-double)
   set(WINE_TEST_PREFIX_NO_ENTRY ${CMAKE_BINARY_DIR}/wine/prefix-no-entry)
-  find_program(WINESERVER_PROGRAM wineserver PATHS /usr/lib/wine)
-
-  add_test(NAME wine_prefix
-    COMMAND ${CMAKE_COMMAND} -DPREFIX=${WINE_TEST_PREFIX} -P ${PROJECT_SOURCE_DIR}/cmake/WinePrefix.cmake)
-  add_test(NAME wine_prefix_double
-    COMMAND ${CMAKE_COMMAND} -DPREFIX=${WINE_TEST_PREFIX_DOUBLE} -DDXGI=$<TARGET_FILE:fake_dxgi>
-            -P ${PROJECT_SOURCE_DIR}/cmake/WinePrefix.cmake)
-  add_test(NAME wine_prefix_no_entry
-    COMMAND ${CMAKE_COMMAND} -DPREFIX=${WINE_TEST_PREFIX_NO_ENTRY} -DDXGI=$<TARGET_FILE:fake_dxgi_no_entry>
-            -P ${PROJECT_SOURCE_DIR}/cmake/WinePrefix.cmake)
-  set(stop "")
-  foreach(prefix ${WINE_TEST_PREFIX} ${WINE_TEST_PREFIX_DOUBLE} ${WINE_TEST_PREFIX_NO_ENTRY})
-    string(APPEND stop "WINEPREFIX=${prefix} ${WINESERVER_PROGRAM} -k; ")
-  endforeach()
-  add_test(NAME wine_stop COMMAND sh -c "${stop}true")
-  set_tests_properties(wine_prefix wine_prefix_double wine_prefix_no_entry PROPERTIES FIXTURES_SETUP wine LABELS wine)
-  set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine LABELS wine)
+  gpuinfo_wine_prefix(wine_prefix ${WINE_TEST_PREFIX})
+  gpuinfo_wine_prefix(wine_prefix_double ${WINE_TEST_PREFIX_DOUBLE} DXGI $<TARGET_FILE:fake_dxgi>)
+  gpuinfo_wine_prefix(wine_prefix_no_entry ${WINE_TEST_PREFIX_NO_ENTRY} DXGI $<TARGET_FILE:fake_dxgi_no_entry>)
 endif()
 
 # gpuinfo_wine_test(<name> DXGI seam|wine|fake|missing|no_entry
@@ -63,9 +93,11 @@ function(gpuinfo_wine_test name)
   endif()
 
   set(prefix ${WINE_TEST_PREFIX})
+  set(fixture wine_prefix)
   set(overrides "")
   if(arg_DXGI STREQUAL "fake")
     set(prefix ${WINE_TEST_PREFIX_DOUBLE})
+    set(fixture wine_prefix_double)
     set(overrides "dxgi=n")
   elseif(arg_DXGI STREQUAL "wine")
     list(APPEND arg_ENVIRONMENT "WINE_D3D_CONFIG=renderer=no3d")
@@ -73,10 +105,11 @@ function(gpuinfo_wine_test name)
     set(overrides "dxgi=")
   elseif(arg_DXGI STREQUAL "no_entry")
     set(prefix ${WINE_TEST_PREFIX_NO_ENTRY})
+    set(fixture wine_prefix_no_entry)
     set(overrides "dxgi=n")
   endif()
   set_tests_properties(${name} PROPERTIES
-    FIXTURES_REQUIRED wine
+    FIXTURES_REQUIRED ${fixture}
     RESOURCE_LOCK wine
     LABELS "wine;${labels}"
     ENVIRONMENT "WINEPREFIX=${prefix};WINEDEBUG=-all;WINEDLLOVERRIDES=${overrides};DISPLAY=;${arg_ENVIRONMENT}")

@@ -34,6 +34,8 @@ test_packages=(
   # crates it builds from (offline), clippy and rustfmt
   rustc cargo libstd-rust-dev-windows rust-clippy rustfmt
   librust-serde-dev librust-serde-derive-dev librust-serde-json-dev librust-libloading-dev librust-winapi-dev
+  # a checkout as Windows makes it (tests/workflow)
+  git
 )
 
 case "${1:-}" in

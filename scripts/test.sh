@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Every test: installs what they need (scripts/setup.sh test); builds the DLL
-# with each toolchain preset and runs the whole Wine suite against it; then
-# the native sanitizer build with its fuzz corpus, and a bounded fuzz session
-# (FUZZ_SECONDS, default 60).
+# with each toolchain preset and runs the whole Wine suite against it; the
+# native sanitizer build with its fuzz corpus; every label of the first
+# preset on its own, and the tests as a Windows host registers them against
+# three machines' DXGI; a bounded fuzz session (FUZZ_SECONDS, default 60).
 # PRESETS="mingw" scripts/test.sh runs one toolchain only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,6 +22,12 @@ echo "=== native sanitizer build"
 cmake -S tests/native --preset native-asan >/dev/null
 cmake --build build/native
 ctest --test-dir build/native --output-on-failure
+
+presets=(${PRESETS:-mingw mingw-clang msvc-clang})
+echo "=== every label of ${presets[0]} alone"
+scripts/labels_alone.sh "${presets[0]}"
+echo "=== the tests as a Windows host registers them, against three machines"
+scripts/windows_host.sh
 
 # libFuzzer prints a line per new input; keep that in a file and show the
 # end of it only when the session fails.

@@ -120,7 +120,7 @@ type testCase struct {
 	Name         string          `json:"name"`
 	Adapters     []Adapter       `json:"adapters"`
 	Reason       string          `json:"reason"`
-	AdapterCount int             `json:"adapter_count"`
+	AdapterCount *int            `json:"adapter_count"` // nil: any number
 	Errors       []expectedError `json:"errors"`
 	Generation   *generation     `json:"generation"`
 }
@@ -256,8 +256,8 @@ func TestReachable(t *testing.T) {
 		if !reflect.DeepEqual(list, c.Adapters) {
 			t.Fatalf("Adapters() =\n%+v\nwant\n%+v", list, c.Adapters)
 		}
-	} else if len(list) != c.AdapterCount {
-		t.Fatalf("%d adapters, want %d: %+v", len(list), c.AdapterCount, list)
+	} else if c.AdapterCount != nil && len(list) != *c.AdapterCount {
+		t.Fatalf("%d adapters, want %d: %+v", len(list), *c.AdapterCount, list)
 	}
 	if got := LastError(); got != "" {
 		t.Errorf("LastError() = %q after a report", got)
@@ -267,7 +267,7 @@ func TestReachable(t *testing.T) {
 		t.Errorf("AdapterCount() = %d, %v; want %d", count, err, nonSoftware(list))
 	}
 	for _, a := range list {
-		if !utf8.ValidString(a.Name) || a.Index < 0 {
+		if !utf8.ValidString(a.Name) || a.Index < 0 || a.Software != (a.VendorID == 0x1414) {
 			t.Errorf("adapter %+v", a)
 		}
 		want := a.DedicatedVRAMMB

@@ -259,8 +259,11 @@ def group_reproducible(ctx, tmp):
     label = "second build from nothing"
     build = ctx.second_build
     shutil.rmtree(build, ignore_errors=True)
-    code, out, err = run([ctx.cmake, "-S", ctx.source, "-B", build, "-G", "Ninja",
-                          f"-DCMAKE_TOOLCHAIN_FILE={ctx.toolchain}",
+    if ctx.toolchain:
+        compilers = [f"-DCMAKE_TOOLCHAIN_FILE={ctx.toolchain}"]
+    else:
+        compilers = [f"-DCMAKE_C_COMPILER={ctx.c_compiler}", f"-DCMAKE_CXX_COMPILER={ctx.cxx_compiler}"]
+    code, out, err = run([ctx.cmake, "-S", ctx.source, "-B", build, "-G", ctx.generator or "Ninja", *compilers,
                           f"-DCMAKE_BUILD_TYPE={ctx.build_type}"], label)
     if not check(code == 0, label, f"configure:\n{out}{err}"):
         return
@@ -295,7 +298,8 @@ def main():
     parser.add_argument("--zip", required=True)
     parser.add_argument("--source", required=True)
     for option in ["dll", "exe", "cmake", "wine", "objdump", "llvm-nm", "llvm-readobj", "llvm-objdump", "clang",
-                   "lld-link", "dlltool", "second-build", "build-type", "toolchain"]:
+                   "lld-link", "dlltool", "second-build", "build-type", "toolchain", "c-compiler",
+                   "cxx-compiler", "generator"]:
         parser.add_argument("--" + option)
     parser.add_argument("--default-epoch", type=int, help="the zip's time stamp without SOURCE_DATE_EPOCH")
     ctx = parser.parse_args()

@@ -134,6 +134,35 @@ static inline void fake_preset_wide_names(struct fake_scenario *s)
             fake_add_adapter(s, "", FAKE_VENDOR_AMD, 0x73BF, 17163091968ULL, 34317172736ULL), names[i]);
 }
 
+/* The adapter every Windows machine lists: Microsoft's software renderer,
+ * no dedicated memory, half the machine's memory shared (a hosted runner's
+ * 16 GiB), and a driver version as Windows Server 2022 gives it. */
+static inline void fake_add_basic_render_driver(struct fake_scenario *s)
+{
+    fake_with_version(fake_add_adapter(s, "Microsoft Basic Render Driver", FAKE_VENDOR_SOFTWARE, 0x008C, 0,
+                                       8589934592ULL),
+                      fake_version_words(10, 0, 20348, 1));
+}
+
+/* A hosted CI runner: no GPU, only the Basic Render Driver. */
+static inline void fake_preset_basic_render(struct fake_scenario *s)
+{
+    fake_add_basic_render_driver(s);
+}
+
+/* A workstation: a discrete and an integrated GPU, then the Basic Render
+ * Driver, in the order DXGI lists them. */
+static inline void fake_preset_workstation(struct fake_scenario *s)
+{
+    fake_with_version(fake_add_adapter(s, "NVIDIA Example Workstation GPU", FAKE_VENDOR_NVIDIA, 0x2230,
+                                       51539607552ULL, 68719476736ULL),
+                      fake_version_words(32, 0, 15, 6094));
+    fake_with_version(fake_add_adapter(s, "Intel Example UHD Graphics", FAKE_VENDOR_INTEL, 0x4680, 134217728ULL,
+                                       68719476736ULL),
+                      fake_version_words(31, 0, 101, 4255));
+    fake_add_basic_render_driver(s);
+}
+
 /* Generation g of the "changing" preset, what the g-th enumeration lists:
  * 1 + g % 4 adapters named "Generation <g> adapter <i>" with device id
  * g % 65536, so a report that mixes two enumerations shows it in every
@@ -167,6 +196,10 @@ static inline int fake_preset(const char *name, struct fake_scenario *out)
         return fake_preset_beyond_bmp(out), 1;
     if (!strcmp(name, "wide_names"))
         return fake_preset_wide_names(out), 1;
+    if (!strcmp(name, "basic_render"))
+        return fake_preset_basic_render(out), 1;
+    if (!strcmp(name, "workstation"))
+        return fake_preset_workstation(out), 1;
     if (!strcmp(name, "changing")) {
         out->changes_every_call = 1;
         return 1;

@@ -11,7 +11,7 @@ double. Groups: table, json, usage, console (a terminal as the console),
 unusable (loader failures), folders (gpuinfo.exe in folders named outside
 any ANSI code page), reader (reports the library would never write, through
 the report double), failure (create_fails with the test double), missing,
-no_entry (unreachable DXGI), wine (Wine's own DXGI).
+no_entry (unreachable DXGI), wine (the machine's own DXGI).
 """
 import argparse
 import json
@@ -460,10 +460,31 @@ def group_reader(ctx):
 
 
 def group_wine(ctx):
-    label = "Wine's own DXGI"
+    """The machine's own DXGI: the table shows the library's report, whatever
+    the machine has; with --expect-wine-no3d, Wine's one no3d adapter."""
+    label = "the machine's own DXGI"
     result = run(ctx, label, [])
     check(result.code == 0 and result.err == b"", label, f"exit {result.code}, stderr {result.err!r}")
-    check_table(label, result.out, WINE_ROWS)
+    report = run(ctx, label, ["--json"])
+    check(report.code == 0 and report.err == b"", label, f"--json: exit {report.code}, stderr {report.err!r}")
+    try:
+        adapters = json.loads(report.out.decode("utf-8"))["adapters"]
+    except (UnicodeDecodeError, ValueError, KeyError, TypeError) as error:
+        check(False, label, f"--json printed no report ({error}): {report.out!r}")
+        return
+    rows = []
+    for a in adapters:
+        check(a["software"] == (1 if a["vendor_id"] == 0x1414 else 0), label,
+              f"adapter {a['index']}: software {a['software']} for vendor {a['vendor_id']:#x}")
+        name = a["name"] if columns(a["name"]) <= NAME_COLUMN_MAX else re.compile(".+" + ELLIPSIS)
+        rows.append([str(a["index"]), name, a["vendor"], f"{a['vendor_id']:04X}:{a['device_id']:04X}",
+                     SIZE_PATTERN, SIZE_PATTERN, a["driver_version"] or "-", "yes" if a["software"] else "no"])
+    if adapters:
+        check_table(label, result.out, rows)
+    else:
+        check(result.out == b"No graphics adapters were found.\n", label, f"stdout {result.out!r}")
+    if ctx.expect_wine_no3d:
+        check_table("Wine's own DXGI, no3d renderer", result.out, WINE_ROWS)
 
 
 GROUPS = {
@@ -490,6 +511,8 @@ def main():
     parser.add_argument("--stand-in", help="a DLL without the library's exports")
     parser.add_argument("--library", help="the library, for copies of the tool elsewhere")
     parser.add_argument("--report-double", help="a DLL with the library's exports that returns report.json")
+    parser.add_argument("--expect-wine-no3d", action="store_true",
+                        help="wine group: the machine's DXGI is Wine's own without a 3D renderer")
     ctx = parser.parse_args()
     ctx.emulator = [ctx.wine] if ctx.wine else []
     GROUPS[ctx.group](ctx)

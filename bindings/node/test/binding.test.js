@@ -85,6 +85,7 @@ function assertWellFormed(adapter, position) {
   }
   assert.match(adapter.driver_version, /^(\d+\.\d+\.\d+\.\d+)?$/);
   assert.equal(typeof adapter.software, 'boolean');
+  assert.equal(adapter.software, adapter.vendor_id === 0x1414, `software ${adapter.software}`);
 }
 
 test('version is the library version', () => {
@@ -101,7 +102,7 @@ if (expected.reason) {
       }
     });
   });
-} else if (expected.adapters || expected.adapter_count !== undefined) {
+} else if (!expected.generation) {
   test(`reachable DXGI (${caseName}) is reported`, async (t) => {
     await t.test('lastError() starts empty', () => {
       assert.equal(gpu.lastError(), '');
@@ -111,7 +112,8 @@ if (expected.reason) {
       assert.ok(Array.isArray(list));
       if (expected.adapters) assert.deepEqual(list, expected.adapters);
       else {
-        assert.equal(list.length, expected.adapter_count);
+        // Wine's own DXGI: how many; any machine's ("system"): whatever it has.
+        if (expected.adapter_count !== undefined) assert.equal(list.length, expected.adapter_count);
         list.forEach(assertWellFormed);
       }
       assert.equal(gpu.lastError(), '');

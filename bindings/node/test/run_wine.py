@@ -48,8 +48,10 @@ def npm(args, cmd, cwd):
             "--fetch-timeout=60000", "--loglevel=error", "--no-audit", "--no-fund"]
     try:
         run = subprocess.run(full, cwd=cwd, capture_output=True, text=True, timeout=NPM_TIMEOUT_S)
-    except FileNotFoundError:
-        fail(f"npm not found as '{args.npm}'")
+    except OSError as error:
+        # Not there, or not a program Windows can start (the shell script
+        # "npm" beside npm.cmd: WinError 193).
+        fail(f"npm can't be run as '{args.npm}': {error}")
     except subprocess.TimeoutExpired:
         print(f"SKIP: npm registry unreachable ({' '.join(cmd)} timed out)")
         sys.exit(SKIP_CODE)

