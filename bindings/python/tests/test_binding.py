@@ -378,13 +378,15 @@ class Table(unittest.TestCase):
             with self.subTest(mib):
                 self.assertEqual(_table.format_size(mib), text)
 
-    def test_names_are_cut_in_columns(self):
-        self.assertEqual(_table.fit_text("\U0001F600" * 20), "\U0001F600" * 20)
-        self.assertEqual(_table.fit_text("\U0001F600" * 21), "\U0001F600" * 19 + "\u2026")
-        self.assertEqual(_table.fit_text("e\u0301" * 40), "e\u0301" * 40)
-        self.assertEqual(_table.fit_text("a" * 38 + "e\u0301xy"), "a" * 38 + "e\u0301\u2026")
-        self.assertEqual(_table.fit_text("a" * 38 + " b c"), "a" * 38 + "\u2026")
-
+    def test_names_come_last_and_whole(self):
+        long_name = "\U0001F600" * 30 + " e\u0301 " + "x" * 60
+        table = _table.render([
+            gpu.Adapter(0, long_name, "AMD", 0x1002, 0x73BF, 16368, 32727, "31.0.24033.1003", False),
+            gpu.Adapter(1, "", "", 0x1414, 0x8C, 0, 4044, "", True),
+        ]).splitlines()
+        self.assertEqual(table[0], "#  Vendor  IDs        Dedicated    Shared  Driver           Software  Name")
+        self.assertEqual(table[1], "0  AMD     1002:73BF   16.0 GiB  32.0 GiB  31.0.24033.1003  no        " + long_name)
+        self.assertEqual(table[2], "1  -       1414:008C      0 MiB   3.9 GiB  -                yes       -")
 
 if __name__ == "__main__":
     unittest.main()
