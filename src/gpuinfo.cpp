@@ -26,33 +26,50 @@ static const char ERR_NO_DXGI[] = "dxgi.dll not found";
 static const char ERR_NO_ENTRY[] = "CreateDXGIFactory not found";
 static const char ERR_NO_FACTORY[] = "CreateDXGIFactory failed";
 
+/* Kept out of line where the comment at the function says why. */
+#ifdef _MSC_VER
+#define NOINLINE __declspec(noinline)
+#else
+#define NOINLINE __attribute__((noinline))
+#endif
+
 /* Zero-filled at load; see gpuinfo.h for who rewrites them and when. */
 static char g_err[ERROR_SIZE];
 static char g_json[JSON_BUFFER_SIZE];
 
 /* The DLL links no C runtime, so it copies and clears with these. The build
- * keeps the compilers from turning the loops back into memcpy or memset
- * calls (gpuinfo_no_runtime_calls, cmake/GpuinfoToolchain.cmake). */
+ * keeps GCC and clang from turning the loops back into memcpy or memset
+ * calls (gpuinfo_no_runtime_calls, cmake/GpuinfoToolchain.cmake); cl has no
+ * such switch, so with cl they are the string instructions themselves. */
+#if defined(_MSC_VER) && !defined(__clang__)
+#include <intrin.h>
+#define COPY_BYTES_INTRINSIC 1
+#endif
+
 static void zero_bytes(void *out, size_t n)
 {
+#ifdef COPY_BYTES_INTRINSIC
+    __stosb(static_cast<unsigned char *>(out), 0, n);
+#else
     for (size_t i = 0; i < n; ++i)
         static_cast<char *>(out)[i] = 0;
+#endif
 }
 
 /* A copy of a size known when compiling. GCC and clang expand their
- * builtin into a few moves even when told to call no library function, as
- * long as the size is small: the bound keeps every use here that small. */
+ * builtin into a few moves even when told to call no library function and
+ * even without optimisation, as long as the size is small: the bound keeps
+ * every use here that small (clang's unoptimised limit is 32 bytes). */
 enum { FIXED_COPY_MAX = 32 };
 
 template <size_t N>
 static void copy_fixed(char *out, const char *in)
 {
     static_assert(N <= FIXED_COPY_MAX, "a fixed copy stays a few moves");
-#if defined(__GNUC__) || defined(__clang__)
-    __builtin_memcpy(out, in, N);
+#ifdef COPY_BYTES_INTRINSIC
+    __movsb(reinterpret_cast<unsigned char *>(out), reinterpret_cast<const unsigned char *>(in), N);
 #else
-    for (size_t i = 0; i < N; ++i)
-        out[i] = in[i];
+    __builtin_memcpy(out, in, N);
 #endif
 }
 
@@ -94,8 +111,10 @@ static HMODULE load_dxgi(void)
  * skipped and take no position. Every reference obtained is released here.
  * Without `texts`, name and driver_version stay empty (the DXGI calls are the
  * same): the counting calls never read them, and converting and formatting
- * them would be most of those calls' own cost. */
-GPUINFO_INTERNAL int enum_adapters(adapter_info *table, bool texts)
+ * them would be most of those calls' own cost. Out of line, so that its
+ * locals never join a caller's record table in one frame past the 4 KiB
+ * that needs a stack probe, however much a compiler inlines. */
+NOINLINE GPUINFO_INTERNAL int enum_adapters(adapter_info *table, bool texts)
 {
     HMODULE dxgi = load_dxgi(); /* never freed: later calls reuse the module */
     if (!dxgi) {
@@ -227,24 +246,22 @@ static char *put_quad(char *at, unsigned quad)
     return put_pair(put_pair(at, quad % 100), quad / 100);
 }
 
-/* Out of line: clang otherwise writes a copy at each of the ten calls and
- * the DLL grows by half for no measurable gain. */
-#ifdef _MSC_VER
-#define NOINLINE __declspec(noinline)
-#else
-#define NOINLINE __attribute__((noinline))
-#endif
-
 /* Writes UINT64_DIGITS bytes at `out`, of which the number's own
  * decimal_length(v) are the first: the rest is zeros for the appenders after
  * it to write over, so the digits go out in one copy of a fixed length,
  * which the compilers make a few moves of. Four digits a division, in
  * 32-bit arithmetic once the value fits it: every number of the report but
- * the sizes does from the start. */
+ * the sizes does from the start. Out of line: clang otherwise writes a copy
+ * at each of the ten calls and the DLL grows by half for no measurable gain. */
 NOINLINE static char *append_decimal(char *out, uint64_t v)
 {
-    char digits[2 * UINT64_DIGITS] = {};
+    static const char ZEROS[UINT64_DIGITS] = {};
+    /* The digits end at `end`; the copy reads no byte before them, and the
+     * ones after them are the zeros. A copy, not an initialiser, puts those
+     * there: unoptimised clang makes a memset call of an initialiser. */
+    char digits[2 * UINT64_DIGITS];
     char *end = digits + UINT64_DIGITS;
+    copy_fixed<UINT64_DIGITS>(end, ZEROS);
     char *at = end;
     for (; v > UINT32_MAX; v /= 10000)
         at = put_quad(at, (unsigned)(v % 10000));
@@ -412,8 +429,8 @@ static_assert((sizeof JSON_OPEN - 1) + MAX_ADAPTERS * OBJECT_MAX_LENGTH + UINT64
 
 static_assert(VENDOR_NAME_MAX <= 16, "a vendor's text is at most two overlapping words");
 
-/* A vendor's text, by its length from the table: two moves of eight or of
- * four bytes that overlap for the lengths between, or single bytes. */
+/* A vendor's text, by its length from the table: two moves of eight, four
+ * or two bytes that overlap for the lengths between, or one byte. */
 static char *append_vendor(char *out, const vendor *v)
 {
     size_t n = v->length;
@@ -423,9 +440,11 @@ static char *append_vendor(char *out, const vendor *v)
     } else if (n >= 4) {
         copy_fixed<4>(out, v->name);
         copy_fixed<4>(out + n - 4, v->name + n - 4);
-    } else {
-        for (size_t i = 0; i < n; ++i)
-            out[i] = v->name[i];
+    } else if (n >= 2) {
+        copy_fixed<2>(out, v->name);
+        copy_fixed<2>(out + n - 2, v->name + n - 2);
+    } else if (n == 1) {
+        *out = *v->name;
     }
     return out + n;
 }

@@ -1,0 +1,184 @@
+//! The library's five calls through libloading. The library answers one
+//! call at a time and rewrites its texts in place on later calls, so every
+//! call here holds one process-wide lock and copies the text it gets before
+//! letting go of it.
+
+use std::ffi::CStr;
+use std::os::raw::{c_char, c_int};
+use std::path::{Path, PathBuf};
+use std::sync::{Mutex, MutexGuard, PoisonError};
+
+use libloading::Library;
+
+use crate::{Error, LIBRARY_NAME};
+
+type TextCall = unsafe extern "C" fn() -> *const c_char;
+type CountCall = unsafe extern "C" fn() -> c_int;
+type VramCall = unsafe extern "C" fn(c_int) -> c_int;
+
+struct Loaded {
+    version: TextCall,
+    last_error: TextCall,
+    get_json: TextCall,
+    adapter_count: CountCall,
+    vram_mb: VramCall,
+    // The calls above point into it: it is unloaded only with them.
+    _library: Library,
+}
+
+/// Only reached if the library failed without saying why.
+const UNKNOWN_REASON: &str = "adapter enumeration failed";
+
+static LOADED: Mutex<Option<Loaded>> = Mutex::new(None);
+
+fn lock() -> MutexGuard<'static, Option<Loaded>> {
+    // The state is only ever replaced whole, so a panic while it was held
+    // left nothing half-written.
+    LOADED.lock().unwrap_or_else(PoisonError::into_inner)
+}
+
+fn export<T: Copy>(library: &Library, path: &Path, name: &str) -> Result<T, Error> {
+    // SAFETY: T is the export's own signature, as gpuinfo.h declares it.
+    match unsafe { library.get::<T>(name.as_bytes()) } {
+        Ok(symbol) => Ok(*symbol),
+        Err(_) => Err(Error::Load {
+            path: path.to_path_buf(),
+            message: format!("lacks the export {name}"),
+        }),
+    }
+}
+
+fn open(path: &Path) -> Result<Loaded, Error> {
+    // SAFETY: the library's DllMain does nothing but keep its own module
+    // handle; it has no initialisers to run.
+    let library = unsafe { Library::new(path) }.map_err(|err| Error::Load {
+        path: path.to_path_buf(),
+        message: match std::error::Error::source(&err) {
+            Some(cause) => format!("{err}: {cause}"),
+            None => err.to_string(),
+        },
+    })?;
+    Ok(Loaded {
+        version: export(&library, path, "gpuinfo_version")?,
+        last_error: export(&library, path, "gpuinfo_last_error")?,
+        get_json: export(&library, path, "gpuinfo_get_json")?,
+        adapter_count: export(&library, path, "gpuinfo_adapter_count")?,
+        vram_mb: export(&library, path, "gpuinfo_vram_mb")?,
+        _library: library,
+    })
+}
+
+fn beside_executable() -> Result<PathBuf, Error> {
+    let exe = std::env::current_exe().map_err(|err| Error::Load {
+        path: PathBuf::from(LIBRARY_NAME),
+        message: format!("the executable's folder is unknown: {err}"),
+    })?;
+    Ok(exe.with_file_name(LIBRARY_NAME))
+}
+
+/// Runs `call` on the loaded library under the lock, loading the one beside
+/// the executable first if none is.
+fn with_library<R>(call: impl FnOnce(&Loaded) -> Result<R, Error>) -> Result<R, Error> {
+    let mut loaded = lock();
+    let library = match *loaded {
+        Some(ref library) => library,
+        None => loaded.insert(open(&beside_executable()?)?),
+    };
+    call(library)
+}
+
+/// Copies the library's NUL-terminated UTF-8 text, which later calls
+/// rewrite in place; the caller holds the lock.
+fn copy_text(text: *const c_char) -> String {
+    if text.is_null() {
+        return String::new();
+    }
+    // SAFETY: a non-null text of the library is NUL-terminated and stays
+    // unchanged until its next call, which the held lock rules out.
+    unsafe { CStr::from_ptr(text) }
+        .to_string_lossy()
+        .into_owned()
+}
+
+fn failure(library: &Loaded) -> Error {
+    // SAFETY: the library's calls take no arguments but vram_mb's int and
+    // may be called at any time; the lock keeps them one at a time.
+    let reason = copy_text(unsafe { (library.last_error)() });
+    Error::Enumeration {
+        reason: if reason.is_empty() {
+            UNKNOWN_REASON.to_string()
+        } else {
+            reason
+        },
+    }
+}
+
+pub fn version() -> Result<String, Error> {
+    // SAFETY: as in failure().
+    with_library(|library| Ok(copy_text(unsafe { (library.version)() })))
+}
+
+pub fn last_error() -> Result<String, Error> {
+    // SAFETY: as in failure().
+    with_library(|library| Ok(copy_text(unsafe { (library.last_error)() })))
+}
+
+pub fn report() -> Result<String, Error> {
+    with_library(|library| {
+        // SAFETY: as in failure().
+        let report = unsafe { (library.get_json)() };
+        if report.is_null() {
+            Err(failure(library))
+        } else {
+            Ok(copy_text(report))
+        }
+    })
+}
+
+pub fn adapter_count() -> Result<u32, Error> {
+    with_library(|library| {
+        // SAFETY: as in failure().
+        let count = unsafe { (library.adapter_count)() };
+        u32::try_from(count).map_err(|_| failure(library))
+    })
+}
+
+pub fn vram_mb(index: usize) -> Result<u32, Error> {
+    // The export takes a C int: a wider index would arrive cut short.
+    let argument = match c_int::try_from(index) {
+        Ok(argument) => argument,
+        Err(_) => return Err(Error::Index(index)),
+    };
+    with_library(|library| {
+        // SAFETY: as in failure().
+        let megabytes = unsafe { (library.vram_mb)(argument) };
+        if let Ok(megabytes) = u32::try_from(megabytes) {
+            return Ok(megabytes);
+        }
+        // -1 is both "no such adapter" and "no enumeration"; the last-error
+        // text may be an older failure's. One more enumeration says which.
+        // SAFETY: as in failure().
+        if unsafe { (library.get_json)() }.is_null() {
+            Err(failure(library))
+        } else {
+            Err(Error::Index(index))
+        }
+    })
+}
+
+pub fn load(path: &Path) -> Result<(), Error> {
+    // A relative path would go through the DLL search order.
+    let path = if path.is_absolute() {
+        path.to_path_buf()
+    } else {
+        let here = std::env::current_dir().map_err(|err| Error::Load {
+            path: path.to_path_buf(),
+            message: format!("the current directory is unknown: {err}"),
+        })?;
+        here.join(path)
+    };
+    let mut loaded = lock();
+    // The library loaded before goes only once this one is usable.
+    *loaded = Some(open(&path)?);
+    Ok(())
+}
