@@ -68,3 +68,21 @@ endfunction()
 
 # Import libraries made from a .def, for the other ABI's users.
 find_program(GPUINFO_DLLTOOL NAMES llvm-dlltool-19 llvm-dlltool HINTS ${CMAKE_DLLTOOL})
+
+# gpuinfo_no_runtime_calls(<out-var>): the options the library source is
+# compiled with wherever it is built (the DLL, and the native tests and
+# benchmarks of the same source, so what they measure is what ships). The
+# DLL links no C runtime: its copy and length loops must stay loops, and
+# GCC's loop distribution or clang's loop idiom pass would make memcpy,
+# memset or strlen calls of them.
+function(gpuinfo_no_runtime_calls out)
+  set(flags "")
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    set(flags -fno-tree-loop-distribute-patterns)
+  elseif(CMAKE_CXX_COMPILER_ID STREQUAL "Clang" AND GPUINFO_FRONT_END STREQUAL "MSVC")
+    set(flags /Oi-)
+  elseif(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    set(flags -fno-builtin)
+  endif()
+  set(${out} ${flags} PARENT_SCOPE)
+endfunction()

@@ -37,24 +37,14 @@ static const char ERR_NO_FACTORY[] = "CreateDXGIFactory failed";
 static char g_err[ERROR_SIZE];
 static char g_json[JSON_BUFFER_SIZE];
 
-/* The DLL links no C runtime, so it copies, clears and measures with these.
- * The build keeps GCC and clang from turning the loops back into memcpy,
- * memset or strlen calls (src/CMakeLists.txt); cl has no such switch, so
- * with cl the copies are the string instructions themselves. */
+/* The DLL links no C runtime, so it copies and clears with these. The build
+ * keeps GCC and clang from turning the loops back into memcpy or memset
+ * calls (gpuinfo_no_runtime_calls, cmake/GpuinfoToolchain.cmake); cl has no
+ * such switch, so with cl they are the string instructions themselves. */
 #if defined(_MSC_VER) && !defined(__clang__)
 #include <intrin.h>
 #define COPY_BYTES_INTRINSIC 1
 #endif
-
-static void copy_bytes(char *out, const char *in, size_t n)
-{
-#ifdef COPY_BYTES_INTRINSIC
-    __movsb(reinterpret_cast<unsigned char *>(out), reinterpret_cast<const unsigned char *>(in), n);
-#else
-    for (size_t i = 0; i < n; ++i)
-        out[i] = in[i];
-#endif
-}
 
 static void zero_bytes(void *out, size_t n)
 {
@@ -66,19 +56,28 @@ static void zero_bytes(void *out, size_t n)
 #endif
 }
 
-static size_t text_length(const char *text)
+/* A copy of a size known when compiling. GCC and clang expand their
+ * builtin into a few moves even when told to call no library function and
+ * even without optimisation, as long as the size is small: the bound keeps
+ * every use here that small (clang's unoptimised limit is 32 bytes). */
+enum { FIXED_COPY_MAX = 32 };
+
+template <size_t N>
+static void copy_fixed(char *out, const char *in)
 {
-    size_t n = 0;
-    while (text[n])
-        ++n;
-    return n;
+    static_assert(N <= FIXED_COPY_MAX, "a fixed copy stays a few moves");
+#ifdef COPY_BYTES_INTRINSIC
+    __movsb(reinterpret_cast<unsigned char *>(out), reinterpret_cast<const unsigned char *>(in), N);
+#else
+    __builtin_memcpy(out, in, N);
+#endif
 }
 
 template <size_t N>
 static void set_error(const char (&text)[N])
 {
     static_assert(N <= ERROR_SIZE, "error text too long");
-    copy_bytes(g_err, text, N);
+    copy_fixed<N>(g_err, text);
 }
 
 /* ---- Enumeration: the one block that talks to the platform ------------- */
@@ -96,7 +95,7 @@ static HMODULE load_dxgi(void)
         return NULL;
     if (path[len - 1] != '\\')
         path[len++] = '\\';
-    copy_bytes(path + len, DXGI_DLL, sizeof DXGI_DLL);
+    copy_fixed<sizeof DXGI_DLL>(path + len, DXGI_DLL);
 
     /* LOAD_LIBRARY_SEARCH_SYSTEM32 also keeps dxgi.dll's own imports in the
      * system directory; loaders older than AddDllDirectory reject the flag. */
@@ -226,23 +225,18 @@ static const char DIGIT_PAIRS[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-static char *append(char *out, const char *text, size_t len)
-{
-    copy_bytes(out, text, len);
-    return out + len;
-}
-
+/* A literal text, copied by its compile-time length. */
 template <size_t N>
 static char *append(char *out, const char (&text)[N])
 {
-    return append(out, text, N - 1);
+    copy_fixed<N - 1>(out, text);
+    return out + (N - 1);
 }
 
 /* Writes the two digits of `pair` (0 to 99) just before `at`. */
 static char *put_pair(char *at, unsigned pair)
 {
-    at[-2] = DIGIT_PAIRS[2 * pair];
-    at[-1] = DIGIT_PAIRS[2 * pair + 1];
+    copy_fixed<2>(at - 2, DIGIT_PAIRS + 2 * pair);
     return at - 2;
 }
 
@@ -261,8 +255,13 @@ static char *put_quad(char *at, unsigned quad)
  * at each of the ten calls and the DLL grows by half for no measurable gain. */
 NOINLINE static char *append_decimal(char *out, uint64_t v)
 {
-    char digits[2 * UINT64_DIGITS] = {};
+    static const char ZEROS[UINT64_DIGITS] = {};
+    /* The digits end at `end`; the copy reads no byte before them, and the
+     * ones after them are the zeros. A copy, not an initialiser, puts those
+     * there: unoptimised clang makes a memset call of an initialiser. */
+    char digits[2 * UINT64_DIGITS];
     char *end = digits + UINT64_DIGITS;
+    copy_fixed<UINT64_DIGITS>(end, ZEROS);
     char *at = end;
     for (; v > UINT32_MAX; v /= 10000)
         at = put_quad(at, (unsigned)(v % 10000));
@@ -277,7 +276,7 @@ NOINLINE static char *append_decimal(char *out, uint64_t v)
         at = put_pair(at, w);
     else
         *--at = (char)('0' + w);
-    copy_bytes(out, at, UINT64_DIGITS);
+    copy_fixed<UINT64_DIGITS>(out, at);
     return out + (end - at);
 }
 
@@ -397,7 +396,9 @@ static char *append_signed(char *out, int32_t v)
 /* Why the report always fits in g_json: each piece of an object is counted
  * at the longest the types and tables that give it allow, and the most
  * objects a report holds, with the opening and closing texts and the NUL,
- * are checked against the buffer when this compiles. The only bytes written
+ * are checked against the buffer when this compiles. Bytes written past a
+ * piece's text (the zeros after a number, the rest of the driver version's
+ * last word) are written over by the pieces after it, so the only ones left
  * past an object's text are the zeros after its last number, fewer than
  * UINT64_DIGITS. */
 
@@ -426,6 +427,64 @@ static_assert((sizeof JSON_OPEN - 1) + MAX_ADAPTERS * OBJECT_MAX_LENGTH + UINT64
                   JSON_BUFFER_SIZE,
               "a report of MAX_ADAPTERS objects fits in g_json");
 
+static_assert(VENDOR_NAME_MAX <= 16, "a vendor's text is at most two overlapping words");
+
+/* A vendor's text, by its length from the table: two moves of eight, four
+ * or two bytes that overlap for the lengths between, or one byte. */
+static char *append_vendor(char *out, const vendor *v)
+{
+    size_t n = v->length;
+    if (n >= 8) {
+        copy_fixed<8>(out, v->name);
+        copy_fixed<8>(out + n - 8, v->name + n - 8);
+    } else if (n >= 4) {
+        copy_fixed<4>(out, v->name);
+        copy_fixed<4>(out + n - 4, v->name + n - 4);
+    } else if (n >= 2) {
+        copy_fixed<2>(out, v->name);
+        copy_fixed<2>(out + n - 2, v->name + n - 2);
+    } else if (n == 1) {
+        *out = *v->name;
+    }
+    return out + n;
+}
+
+/* The index of the first byte of `marks` whose top bit is set, the lowest
+ * byte first (Windows is little-endian, and so are the native builds). */
+static size_t first_marked_byte(uint64_t marks)
+{
+#if defined(__GNUC__) || defined(__clang__)
+    return (size_t)__builtin_ctzll(marks) / 8;
+#else
+    size_t k = 0;
+    for (; !(marks & 0x80); marks >>= 8)
+        ++k;
+    return k;
+#endif
+}
+
+/* The driver version up to its NUL, a word of eight bytes a move. The word
+ * holding the NUL is copied whole, so up to 8 bytes past the text are
+ * written, and OBJECT_SOFTWARE, written next, covers them. The reads stay
+ * in the array, which is whole words; one that holds no NUL (enumeration
+ * never makes one) counts as its first DRIVER_VERSION_SIZE - 1 bytes. */
+static char *append_version(char *out, const char (&text)[DRIVER_VERSION_SIZE])
+{
+    static_assert(DRIVER_VERSION_SIZE % 8 == 0, "the version is read in whole words");
+    static_assert(sizeof OBJECT_SOFTWARE - 1 >= 8, "the next text covers the rest of the last word");
+    const uint64_t ones = 0x0101010101010101u;
+    for (size_t i = 0; i < DRIVER_VERSION_SIZE; i += 8) {
+        uint64_t word;
+        copy_fixed<8>(reinterpret_cast<char *>(&word), text + i);
+        copy_fixed<8>(out + i, text + i);
+        /* The top bit of each zero byte; the lowest one is exact. */
+        uint64_t zeros = (word - ones) & ~word & ones << 7;
+        if (zeros)
+            return out + i + first_marked_byte(zeros);
+    }
+    return out + DRIVER_VERSION_SIZE - 1;
+}
+
 /* Writes object i of the report at `out`, with the comma before all but the
  * first, and returns its end (at most OBJECT_MAX_LENGTH bytes on). */
 static char *format_object(char *out, const adapter_info *a, int i)
@@ -437,12 +496,12 @@ static char *format_object(char *out, const adapter_info *a, int i)
     end = append(end, OBJECT_NAME);
     end += sanitize_name(a->name, end);
     const vendor *v = find_vendor(a->vendor_id);
-    end = append(append(end, OBJECT_VENDOR), v->name, v->length);
+    end = append_vendor(append(end, OBJECT_VENDOR), v);
     end = append_decimal(append(end, OBJECT_VENDOR_ID), a->vendor_id);
     end = append_decimal(append(end, OBJECT_DEVICE_ID), a->device_id);
     end = append_decimal(append(end, OBJECT_VRAM), a->dedicated_vram >> 20);
     end = append_decimal(append(end, OBJECT_SHARED), a->shared_memory >> 20);
-    end = append(append(end, OBJECT_DRIVER_VERSION), a->driver_version, text_length(a->driver_version));
+    end = append_version(append(end, OBJECT_DRIVER_VERSION), a->driver_version);
     return append(append_signed(append(end, OBJECT_SOFTWARE), a->software), OBJECT_END);
 }
 
@@ -454,7 +513,7 @@ GPUINFO_INTERNAL const char *format_report(const adapter_info *table, int n)
     char *end = append(g_json, JSON_OPEN);
     for (int i = 0; i < n && i < MAX_ADAPTERS; ++i)
         end = format_object(end, &table[i], i);
-    copy_bytes(end, JSON_CLOSE, sizeof JSON_CLOSE);
+    copy_fixed<sizeof JSON_CLOSE>(end, JSON_CLOSE);
     return g_json;
 }
 
