@@ -288,8 +288,8 @@ static void calibrate(struct contender *c)
         c->run();
         ++calls;
         elapsed = qpc_us(now() - start);
-    } while (elapsed < CALIBRATE_MS * 1000.0);
-    c->batch = (long)((double)calls * BATCH_TARGET_MS * 1000.0 / elapsed);
+    } while (elapsed < (double)CALIBRATE_MS * 1000.0);
+    c->batch = (long)((double)calls * (double)BATCH_TARGET_MS * 1000.0 / elapsed);
     if (c->batch < 1)
         c->batch = 1;
 }

@@ -8,16 +8,16 @@ else()
   set(GPUINFO_FRONT_END GNU)
 endif()
 
-# gpuinfo_strict_warnings(<target> PRIVATE|INTERFACE): one strict warning
-# list, as errors, for the DLL and (through an interface target) everything
-# else built here.
+# gpuinfo_strict_warnings(<target> PRIVATE|INTERFACE): this project's own
+# warning list, for its own build (never a host's), as errors when
+# GPUINFO_WERROR is on.
 function(gpuinfo_strict_warnings target scope)
   if(GPUINFO_FRONT_END STREQUAL "MSVC")
-    target_compile_options(${target} ${scope} /W4 /WX)
+    target_compile_options(${target} ${scope} /W4 $<$<BOOL:${GPUINFO_WERROR}>:/WX>)
   else()
     target_compile_options(${target} ${scope}
       -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion -Wcast-qual
-      -Wformat=2 -Wundef -Wmissing-declarations -Werror)
+      -Wformat=2 -Wundef -Wmissing-declarations $<$<BOOL:${GPUINFO_WERROR}>:-Werror>)
   endif()
 endfunction()
 
@@ -36,10 +36,10 @@ function(gpuinfo_no_link_time_stamp target scope)
   endif()
 endfunction()
 
-# lld (lld-link, or ld.lld behind a GNU-style driver) up to at least version
-# 14 writes the export directory with ordinal base 0 and an empty slot 0,
-# whatever the module-definition file says. Asking the linker itself is the
-# one test that holds for every way of naming it.
+# Whether the linker is lld (lld-link, or ld.lld behind a GNU-style driver):
+# it takes a fixed zero time stamp where Microsoft's link needs /Brepro.
+# Asking the linker itself is the one test that holds for every way of
+# naming it.
 function(gpuinfo_linker_is_lld out)
   if(DEFINED CACHE{GPUINFO_LINKER_IS_LLD})
     set(${out} ${GPUINFO_LINKER_IS_LLD} PARENT_SCOPE)
@@ -66,77 +66,5 @@ function(gpuinfo_linker_is_lld out)
   set(${out} ${is_lld} PARENT_SCOPE)
 endfunction()
 
-# Import libraries made from a .def: for lld, and for the other ABI's users.
-find_program(GPUINFO_DLLTOOL NAMES llvm-dlltool-14 llvm-dlltool HINTS ${CMAKE_DLLTOOL})
-
-# gpuinfo_export_table(<def file> <output source>): writes a source file whose
-# only content is the module's export directory as the .def describes it
-# (ordinal base 1, names in ordinal order, which the .def keeps sorted), for
-# linkers that can't be told the base. lld takes a literal .edata section
-# from its input in place of the table it would make itself.
-function(gpuinfo_export_table def out)
-  file(STRINGS ${def} lines)
-  set(module "")
-  set(names "")
-  set(expected 1)
-  foreach(line IN LISTS lines)
-    if(line MATCHES "^LIBRARY[ \t]+\"?([^\" \t]+)\"?")
-      set(module ${CMAKE_MATCH_1})
-    elseif(line MATCHES "^[ \t]+([A-Za-z_][A-Za-z0-9_]*)[ \t]+@([0-9]+)[ \t]*$")
-      if(NOT CMAKE_MATCH_2 EQUAL expected)
-        message(FATAL_ERROR "${def}: ${CMAKE_MATCH_1} has ordinal @${CMAKE_MATCH_2}; ordinals must run 1, 2, 3... in order")
-      endif()
-      list(APPEND names ${CMAKE_MATCH_1})
-      math(EXPR expected "${expected} + 1")
-    endif()
-  endforeach()
-  set(sorted ${names})
-  list(SORT sorted)
-  if(NOT module OR NOT names OR NOT sorted STREQUAL names)
-    message(FATAL_ERROR "${def}: expected LIBRARY and exports sorted by name with ordinals 1, 2, 3...")
-  endif()
-  list(LENGTH names count)
-
-  # IMAGE_EXPORT_DIRECTORY, then the address, name and ordinal tables and
-  # the strings; .rva has the linker fill in image-relative addresses.
-  set(asm
-    ".section .edata,\\\"dr\\\""
-    ".p2align 2"
-    ".long 0, 0              # Characteristics, TimeDateStamp"
-    ".short 0, 0             # MajorVersion, MinorVersion"
-    ".rva .Lgpuinfo_module   # Name"
-    ".long 1                 # Base"
-    ".long ${count}, ${count}              # NumberOfFunctions, NumberOfNames"
-    ".rva .Lgpuinfo_functions, .Lgpuinfo_names, .Lgpuinfo_ordinals"
-    ".Lgpuinfo_functions:")
-  foreach(name IN LISTS names)
-    list(APPEND asm ".rva ${name}")
-  endforeach()
-  list(APPEND asm ".Lgpuinfo_names:")
-  set(i 0)
-  foreach(name IN LISTS names)
-    list(APPEND asm ".rva .Lgpuinfo_name_${i}")
-    math(EXPR i "${i} + 1")
-  endforeach()
-  list(APPEND asm ".Lgpuinfo_ordinals:")
-  math(EXPR last "${count} - 1")
-  foreach(i RANGE ${last})
-    list(APPEND asm ".short ${i}")
-  endforeach()
-  list(APPEND asm ".Lgpuinfo_module: .asciz \\\"${module}\\\"")
-  set(i 0)
-  foreach(name IN LISTS names)
-    list(APPEND asm ".Lgpuinfo_name_${i}: .asciz \\\"${name}\\\"")
-    math(EXPR i "${i} + 1")
-  endforeach()
-  list(APPEND asm ".text")
-
-  get_filename_component(def_name ${def} NAME)
-  set(text "/* Made by the build from ${def_name}: the export directory of ${module},\n")
-  string(APPEND text " * ordinal base 1. Edit ${def_name} instead. */\n__asm__(\n")
-  foreach(line IN LISTS asm)
-    string(APPEND text "    \"${line}\\n\"\n")
-  endforeach()
-  string(APPEND text ");\n")
-  file(CONFIGURE OUTPUT ${out} CONTENT "${text}" @ONLY)
-endfunction()
+# Import libraries made from a .def, for the other ABI's users.
+find_program(GPUINFO_DLLTOOL NAMES llvm-dlltool-19 llvm-dlltool HINTS ${CMAKE_DLLTOOL})

@@ -15,10 +15,11 @@ build_packages=(
 )
 test_packages=(
   # clang + lld for the windows-gnu target, clang-cl + lld-link for the MSVC
-  # ABI, llvm-dlltool and the llvm readers for import libraries
-  clang-14 clang-tools-14 lld-14 llvm-14
+  # ABI, llvm-dlltool and the llvm readers for import libraries (LLVM 19);
+  # Wine's own Windows headers for compiling the sources in MSVC mode
+  clang-19 clang-tools-19 lld-19 llvm-19 libwine-dev
   # the native sanitizer build, its fuzzer, its report checker and the benchmarks
-  libclang-rt-14-dev libgtest-dev nlohmann-json3-dev libbenchmark-dev valgrind
+  libclang-rt-19-dev libgtest-dev nlohmann-json3-dev libbenchmark-dev valgrind
   # the Node.js binding's tests (Windows node.exe comes from the npm registry)
   nodejs npm
   # Python and Go bindings: wheel tools (and pip, which installs the wheel in its test), mypy, Go.

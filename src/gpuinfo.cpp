@@ -26,23 +26,44 @@ static const char ERR_NO_DXGI[] = "dxgi.dll not found";
 static const char ERR_NO_ENTRY[] = "CreateDXGIFactory not found";
 static const char ERR_NO_FACTORY[] = "CreateDXGIFactory failed";
 
+/* Kept out of line where the comment at the function says why. */
+#ifdef _MSC_VER
+#define NOINLINE __declspec(noinline)
+#else
+#define NOINLINE __attribute__((noinline))
+#endif
+
 /* Zero-filled at load; see gpuinfo.h for who rewrites them and when. */
 static char g_err[ERROR_SIZE];
 static char g_json[JSON_BUFFER_SIZE];
 
 /* The DLL links no C runtime, so it copies, clears and measures with these.
- * The build keeps the compilers from turning the loops back into memcpy,
- * memset or strlen calls (src/CMakeLists.txt). */
+ * The build keeps GCC and clang from turning the loops back into memcpy,
+ * memset or strlen calls (src/CMakeLists.txt); cl has no such switch, so
+ * with cl the copies are the string instructions themselves. */
+#if defined(_MSC_VER) && !defined(__clang__)
+#include <intrin.h>
+#define COPY_BYTES_INTRINSIC 1
+#endif
+
 static void copy_bytes(char *out, const char *in, size_t n)
 {
+#ifdef COPY_BYTES_INTRINSIC
+    __movsb(reinterpret_cast<unsigned char *>(out), reinterpret_cast<const unsigned char *>(in), n);
+#else
     for (size_t i = 0; i < n; ++i)
         out[i] = in[i];
+#endif
 }
 
 static void zero_bytes(void *out, size_t n)
 {
+#ifdef COPY_BYTES_INTRINSIC
+    __stosb(static_cast<unsigned char *>(out), 0, n);
+#else
     for (size_t i = 0; i < n; ++i)
         static_cast<char *>(out)[i] = 0;
+#endif
 }
 
 static size_t text_length(const char *text)
@@ -91,8 +112,10 @@ static HMODULE load_dxgi(void)
  * skipped and take no position. Every reference obtained is released here.
  * Without `texts`, name and driver_version stay empty (the DXGI calls are the
  * same): the counting calls never read them, and converting and formatting
- * them would be most of those calls' own cost. */
-GPUINFO_INTERNAL int enum_adapters(adapter_info *table, bool texts)
+ * them would be most of those calls' own cost. Out of line, so that its
+ * locals never join a caller's record table in one frame past the 4 KiB
+ * that needs a stack probe, however much a compiler inlines. */
+NOINLINE GPUINFO_INTERNAL int enum_adapters(adapter_info *table, bool texts)
 {
     HMODULE dxgi = load_dxgi(); /* never freed: later calls reuse the module */
     if (!dxgi) {
@@ -229,20 +252,13 @@ static char *put_quad(char *at, unsigned quad)
     return put_pair(put_pair(at, quad % 100), quad / 100);
 }
 
-/* Out of line: clang otherwise writes a copy at each of the ten calls and
- * the DLL grows by half for no measurable gain. */
-#ifdef _MSC_VER
-#define NOINLINE __declspec(noinline)
-#else
-#define NOINLINE __attribute__((noinline))
-#endif
-
 /* Writes UINT64_DIGITS bytes at `out`, of which the number's own
  * decimal_length(v) are the first: the rest is zeros for the appenders after
  * it to write over, so the digits go out in one copy of a fixed length,
  * which the compilers make a few moves of. Four digits a division, in
  * 32-bit arithmetic once the value fits it: every number of the report but
- * the sizes does from the start. */
+ * the sizes does from the start. Out of line: clang otherwise writes a copy
+ * at each of the ten calls and the DLL grows by half for no measurable gain. */
 NOINLINE static char *append_decimal(char *out, uint64_t v)
 {
     char digits[2 * UINT64_DIGITS] = {};

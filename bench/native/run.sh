@@ -2,7 +2,7 @@
 # Native figures of the library's report code (no Wine, no DXGI): Google
 # Benchmark timings, then instructions per report counted by callgrind.
 #
-#   bench/native/run.sh          (CXX=clang++-14 bench/native/run.sh to compare compilers)
+#   bench/native/run.sh          (CXX=clang++-19 bench/native/run.sh to compare with clang)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)

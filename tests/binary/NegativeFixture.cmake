@@ -1,9 +1,9 @@
-# cmake -DBUILD_DIR= -DTARGET= -DDLL= -DEXPECT=<text> [-DLINK_REFUSAL=<text>]
-#       -DPYTHON= -DCHECK= -DCRT= -P NegativeFixture.cmake
-# Builds a deliberately faulty copy of the DLL and runs the binary check on
-# it, which must fail naming EXPECT. A linker that refuses the fault outright,
-# with a message containing LINK_REFUSAL, passes as well: the fault can't
-# reach a DLL either way.
+# cmake -DBUILD_DIR= -DTARGET= -DDLL=<dll>|-DOBJECTS=<obj;...> -DEXPECT=<text>
+#       [-DLINK_REFUSAL=<text>] -DPYTHON= -DCHECK= -P NegativeFixture.cmake
+# Builds a deliberately faulty copy of the DLL (or objects compiled as its
+# own are) and runs the binary check on it, which must fail naming EXPECT. A
+# linker that refuses the fault outright, with a message containing
+# LINK_REFUSAL, passes as well: the fault can't reach a DLL either way.
 execute_process(COMMAND ${CMAKE_COMMAND} --build ${BUILD_DIR} --target ${TARGET}
   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
 if(NOT rc EQUAL 0)
@@ -14,9 +14,12 @@ if(NOT rc EQUAL 0)
   endif()
   message(FATAL_ERROR "building ${TARGET} failed for another reason (${rc}):\n${out}\n0 passed, 1 failed")
 endif()
-string(REPLACE "," ";" CRT "${CRT}")
-execute_process(COMMAND ${PYTHON} ${CHECK} --dll ${DLL} --crt ${CRT} --expect-failure ${EXPECT}
-  RESULT_VARIABLE rc)
+if(DEFINED OBJECTS)
+  set(what --objects "${OBJECTS}")
+else()
+  set(what --dll ${DLL})
+endif()
+execute_process(COMMAND ${PYTHON} ${CHECK} ${what} --expect-failure ${EXPECT} RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "the binary check did not catch ${TARGET}")
 endif()

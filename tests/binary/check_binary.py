@@ -2,20 +2,33 @@
 """Checks the finished DLL itself: its headers, exports, imports and sections
 are part of what hosts rely on, whichever toolchain linked it.
 
-Usage: check_binary.py --dll <dll> [--crt <dll>...] [--objects <obj;obj...>]
+Usage: check_binary.py [--dll <dll>] [--objects <obj;obj...>] [--imports-only]
                        [--timestamp zero|repro] [--expect-failure <text>]
+       check_binary.py --self-test
 
 The image and the objects are read by the small PE/COFF reader below, the
 same way for every linker, so GNU ld, ld.lld and lld-link output are judged
 by the same figures. Every read is bounds-checked: a damaged or unexpected
 file gives a message, never a traceback.
 
---objects: the DLL's own object files; none may carry a constructor or
+The DLL imports from KERNEL32 alone, and only the functions in
+KERNEL32_IMPORTS: no C runtime DLL of any flavour (msvcrt, UCRT, VCRUNTIME).
+
+--objects: the DLL's own object files. None may carry a constructor or
            initialiser section, since the DLL's entry point runs no C runtime
-           start-up that would call them.
+           start-up that would call them; and none may reference a symbol
+           other than KERNEL32_IMPORTS. That catches at build time what only
+           a C runtime would provide: a stack probe (__chkstk, ___chkstk_ms),
+           cl's run-time checks (_RTC_*), a security cookie
+           (__security_cookie, __stack_chk_guard), memcpy and the like.
+--imports-only: the imports and the objects alone, for builds of any type
+           (a Debug DLL has debug data and a time stamp, and keeps both).
 --timestamp repro: allow the hash stamp of Microsoft's /Brepro, which comes
-           with a debug directory holding one REPRO entry; otherwise the stamp
-           must be 0.
+           with a REPRO debug entry; otherwise the stamp must be 0. Either
+           way the debug directory may hold only the entries Microsoft's link
+           writes without debug information (DEBUG_TYPES_ALLOWED), never
+           CodeView (debug data, a PDB path).
+--self-test: the debug directory rule against its table of cases.
 --expect-failure: a negative run; passes only if the check fails and one of
            its messages contains the text.
 """
@@ -27,15 +40,11 @@ import sys
 EXPORTS = ["gpuinfo_adapter_count", "gpuinfo_get_json", "gpuinfo_last_error",
            "gpuinfo_version", "gpuinfo_vram_mb"]
 MODULE_NAME = "quillmar-dxgi-gpu-info.dll"
-# Imported names that would mean threads, files, the registry, the
-# environment, the heap, exit handlers, or a C runtime printf that does not
-# terminate what it cuts.
-FORBIDDEN = re.compile(
-    r"Thread|Tls|Fls|CriticalSection|Mutex|Semaphore|Event|WaitFor|Sleep|"
-    r"File|^_?open|^fopen|^fwrite|^fputc|^fputs|printf|^_?write|^_?read|"
-    r"^Reg|Environment|getenv|putenv|"
-    r"alloc|^free$|^_?msize|Heap|Virtual|"
-    r"atexit|_onexit|_initterm|_lock|_unlock", re.I)
+# Everything the DLL imports, and everything its objects may reference.
+KERNEL32 = "kernel32.dll"
+KERNEL32_IMPORTS = ["GetModuleHandleA", "GetProcAddress", "GetSystemDirectoryA", "LoadLibraryExA",
+                    "WideCharToMultiByte"]
+ALLOWED_REFERENCES = set(KERNEL32_IMPORTS) | {"__imp_" + name for name in KERNEL32_IMPORTS}
 # Sections through which a compiler hands the C runtime code to run at load or
 # unload: GNU .ctors/.dtors and .init_array/.fini_array, MSVC .CRT$X*, TLS.
 INITIALISER_SECTION = re.compile(r"^(\.ctors|\.dtors|\.init_array|\.fini_array|\.CRT\$X|\.tls)")
@@ -45,7 +54,13 @@ PE32_PLUS = 0x20B
 IMAGE_FILE_DLL = 0x2000
 DLL_FLAGS = ((0x20, "HIGH_ENTROPY_VA"), (0x40, "DYNAMIC_BASE"), (0x100, "NX_COMPAT"))
 SECTION_EXECUTE = 0x20000000
+DEBUG_TYPE_CODEVIEW = 2
 DEBUG_TYPE_REPRO = 16
+# What Microsoft's link writes in a Release link without debug information.
+DEBUG_TYPES_ALLOWED = {12: "VC_FEATURE", 13: "POGO", 14: "ILTCG", 16: "REPRO", 20: "EX_DLLCHARACTERISTICS"}
+SYMBOL_SIZE = 18
+SYMBOL_CLASS_EXTERNAL = 2
+SYMBOL_CLASS_WEAK_EXTERNAL = 105
 DIRECTORY = {"export": 0, "import": 1, "resource": 2, "debug": 6, "tls": 9, "delay import": 13}
 
 
@@ -174,14 +189,71 @@ class Image:
         return [self.u32(rva + i + 12) for i in range(0, size - size % 28, 28)]
 
 
-def object_sections(data, path):
-    """Section names of one COFF object file."""
-    r = Reader(data, path)
-    machine, nsections, _, symbols, nsymbols, opt_size, _ = r.unpack("<HHIIIHH", 0)
-    if machine != MACHINE_AMD64:
-        raise Malformed(f"{path}: not an x86-64 COFF object (machine {machine:#x})")
-    string_table = symbols + 18 * nsymbols if symbols else None
-    return [s["name"] for s in section_table(r, 20 + opt_size, nsections, string_table)]
+class CoffObject:
+    """Section names and undefined symbols of one COFF object file."""
+
+    def __init__(self, data, path):
+        r = Reader(data, path)
+        machine, nsections, _, symbols, nsymbols, opt_size, _ = r.unpack("<HHIIIHH", 0)
+        if machine != MACHINE_AMD64:
+            raise Malformed(f"{path}: not an x86-64 COFF object (machine {machine:#x})")
+        string_table = symbols + SYMBOL_SIZE * nsymbols if symbols else None
+        self.sections = [s["name"] for s in section_table(r, 20 + opt_size, nsections, string_table)]
+        self.undefined = []
+        i = 0
+        while i < nsymbols:
+            raw, value, section, _, storage, aux = r.unpack("<8sIhHBB", symbols + SYMBOL_SIZE * i)
+            # Section 0 is "not here": external with value 0 is a reference
+            # (a non-zero value would be a common block), and weak too.
+            if section == 0 and (storage == SYMBOL_CLASS_WEAK_EXTERNAL or
+                                 (storage == SYMBOL_CLASS_EXTERNAL and value == 0)):
+                if raw[:4] == b"\0\0\0\0":
+                    name = r.cstring(string_table + struct.unpack_from("<I", raw, 4)[0])
+                else:
+                    name = raw.rstrip(b"\0").decode("ascii", "replace")
+                self.undefined.append(name)
+            i += 1 + aux
+
+
+def debug_directory_problems(types, timestamp, mode):
+    """What is wrong with a debug directory of these entry types and this
+    link time stamp; an empty list if nothing is."""
+    problems = []
+    for t in types:
+        if t == DEBUG_TYPE_CODEVIEW:
+            problems.append("debug directory has a CodeView entry (debug data, a PDB path)")
+        elif t not in DEBUG_TYPES_ALLOWED:
+            problems.append(f"debug directory has an entry of type {t}")
+    if mode == "repro":
+        if timestamp != 0 and DEBUG_TYPE_REPRO not in types:
+            problems.append(f"link time stamp {timestamp:#x} without a /Brepro REPRO debug entry (debug types {types})")
+    elif timestamp != 0:
+        problems.append(f"link time stamp is {timestamp:#x}, not 0")
+    return problems
+
+
+# (entry types, time stamp, --timestamp, the problem expected or None)
+DEBUG_DIRECTORY_CASES = [
+    ([], 0, "zero", None),
+    ([], 0x5F3E1A2B, "zero", "not 0"),
+    ([DEBUG_TYPE_REPRO], 0x5F3E1A2B, "repro", None),
+    ([12, 13, 14, 16, 20], 0x5F3E1A2B, "repro", None),     # link.exe /Brepro in Release
+    ([13, 12], 0x5F3E1A2B, "repro", "without a /Brepro REPRO"),
+    ([DEBUG_TYPE_CODEVIEW], 0, "zero", "CodeView"),
+    ([DEBUG_TYPE_CODEVIEW, DEBUG_TYPE_REPRO], 0x5F3E1A2B, "repro", "CodeView"),
+    ([DEBUG_TYPE_REPRO, 4], 0x5F3E1A2B, "repro", "type 4"),  # MISC: a file name
+]
+
+
+def self_test():
+    failed = 0
+    for types, timestamp, mode, expected in DEBUG_DIRECTORY_CASES:
+        problems = debug_directory_problems(types, timestamp, mode)
+        ok = not problems if expected is None else any(expected in p for p in problems)
+        failed += not ok
+        print(f"{'ok  ' if ok else 'FAIL'} types {types}, stamp {timestamp:#x}, {mode}: {problems or 'accepted'}")
+    print(f"{len(DEBUG_DIRECTORY_CASES) - failed} passed, {failed} failed")
+    return 1 if failed else 0
 
 
 class Checks:
@@ -204,13 +276,11 @@ def check_image(check, image, args):
     for bit, name in DLL_FLAGS:
         check(image.dll_characteristics & bit, f"{name} missing from DllCharacteristics")
 
-    debug = image.debug_types()
-    if args.timestamp == "repro":
-        check(image.timestamp == 0 or debug == [DEBUG_TYPE_REPRO],
-              f"link time stamp {image.timestamp:#x} without a /Brepro REPRO debug entry (debug types {debug})")
-    else:
-        check(image.timestamp == 0, f"link time stamp is {image.timestamp:#x}, not 0")
-        check(not debug, f"debug directory present (types {debug})")
+    check_imports(check, image)
+    if args.imports_only:
+        return
+    for problem in debug_directory_problems(image.debug_types(), image.timestamp, args.timestamp):
+        check(False, problem)
 
     # Exports: the five undecorated names at ordinals 1 to 5, all code.
     exports = image.exports()
@@ -235,18 +305,6 @@ def check_image(check, image, args):
               f"export ordinal {ordinal} (RVA {rva:#x}) is not code "
               f"({section['name'] if section else 'no section'})")
 
-    # Imports: KERNEL32 and the C runtime only, by name, and nothing for
-    # threads, files, the registry, the environment or the heap.
-    imports = image.imports()
-    print("imports:", {dll: sorted(functions) for dll, functions in sorted(imports.items())})
-    allowed = {"kernel32.dll"} | {crt.lower() for crt in args.crt}
-    check(set(imports) <= allowed, f"unexpected DLLs imported: {sorted(set(imports) - allowed)} (allowed {sorted(allowed)})")
-    check("kernel32.dll" in imports, "KERNEL32.dll not imported")
-    for dll, functions in sorted(imports.items()):
-        for function in functions:
-            check(not function.startswith("#"), f"{dll} {function} is imported by ordinal")
-            check(not FORBIDDEN.search(function), f"{dll} {function} is imported")
-
     # Nothing else in the image: no resources, TLS, delay imports, debug
     # sections or initialiser tables.
     for name in ("resource", "tls", "delay import"):
@@ -258,29 +316,52 @@ def check_image(check, image, args):
     print(f"size: {len(image.r.data)} bytes; sections: {' '.join(names)}")
 
 
+def check_imports(check, image):
+    """KERNEL32 alone, by name, and only the functions in KERNEL32_IMPORTS."""
+    imports = image.imports()
+    print("imports:", {dll: sorted(functions) for dll, functions in sorted(imports.items())})
+    others = sorted(set(imports) - {KERNEL32})
+    check(not others, f"DLLs other than KERNEL32 imported: {others}")
+    check(KERNEL32 in imports, "KERNEL32.dll not imported")
+    for dll, functions in sorted(imports.items()):
+        for function in functions:
+            check(dll != KERNEL32 or function in KERNEL32_IMPORTS,
+                  f"{dll} {function} is imported (allowed: {', '.join(KERNEL32_IMPORTS)})")
+
+
 def check_objects(check, paths):
     for path in paths:
         with open(path, "rb") as f:
-            names = object_sections(f.read(), path)
-        found = [n for n in names if INITIALISER_SECTION.match(n)]
+            obj = CoffObject(f.read(), path)
+        found = [n for n in obj.sections if INITIALISER_SECTION.match(n)]
         check(not found, f"{path}: initialiser sections {found}: the DLL's own entry point would never run them")
+        print(f"{path}: references {sorted(obj.undefined)}")
+        for name in sorted(set(obj.undefined) - ALLOWED_REFERENCES):
+            check(False, f"{path} references {name}, which only a C runtime would provide "
+                         f"(allowed: KERNEL32's {', '.join(KERNEL32_IMPORTS)})")
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--dll", required=True)
-    parser.add_argument("--crt", nargs="*", default=["msvcrt.dll"])
+    parser.add_argument("--dll")
     parser.add_argument("--objects", default="")
+    parser.add_argument("--imports-only", action="store_true")
     parser.add_argument("--timestamp", choices=("zero", "repro"), default="zero")
     parser.add_argument("--expect-failure", default=None)
+    parser.add_argument("--self-test", action="store_true")
     args = parser.parse_args()
-    args.crt = [c for item in args.crt for c in item.split(";") if c]
+    if args.self_test:
+        return self_test()
+    objects = [p for p in args.objects.split(";") if p]
+    if not args.dll and not objects:
+        parser.error("nothing to check: give --dll, --objects or both")
 
     check = Checks()
     try:
-        with open(args.dll, "rb") as f:
-            check_image(check, Image(f.read(), args.dll), args)
-        check_objects(check, [p for p in args.objects.split(";") if p])
+        if args.dll:
+            with open(args.dll, "rb") as f:
+                check_image(check, Image(f.read(), args.dll), args)
+        check_objects(check, objects)
     except (Malformed, OSError) as error:
         check(False, str(error))
 
