@@ -20,9 +20,14 @@ wineserver=$(command -v /usr/lib/wine/wineserver wineserver | head -n 1)
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset"
 # On Windows the host builds that tests make (a second build of the bundle,
-# the embedding consumers) get the host's own compilers; here they need the
-# target system too, which a toolchain file in the environment gives them.
-test_env=(CMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/mingw-gcc.cmake")
+# the embedding consumers) get the host's own compilers, the first on PATH;
+# here they need the target system named and the C++ compiler a Windows PATH
+# would give, and nothing else (no flags the first build lacks): a toolchain
+# file in the environment gives them that.
+target_only=$build/target-windows.cmake
+printf '%s\n' 'set(CMAKE_SYSTEM_NAME Windows)' 'set(CMAKE_SYSTEM_PROCESSOR x86_64)' \
+  'if(NOT CMAKE_CXX_COMPILER)' '  set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)' 'endif()' >"$target_only"
+test_env=(CMAKE_TOOLCHAIN_FILE="$target_only")
 
 failed=()
 for machine in wine basic_render workstation; do

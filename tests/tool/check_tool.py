@@ -476,9 +476,8 @@ def group_wine(ctx):
     for a in adapters:
         check(a["software"] == (1 if a["vendor_id"] == 0x1414 else 0), label,
               f"adapter {a['index']}: software {a['software']} for vendor {a['vendor_id']:#x}")
-        rows.append([str(a["index"]), a["vendor"], f"{a['vendor_id']:04X}:{a['device_id']:04X}",
-                     SIZE_PATTERN, SIZE_PATTERN, a["driver_version"] or "-", "yes" if a["software"] else "no",
-                     a["name"]])
+        rows.append([str(a["index"]), a["vendor"], f"{a['vendor_id']:04X}:{a['device_id']:04X}", SIZE_PATTERN,
+                     SIZE_PATTERN, a["driver_version"] or "-", "yes" if a["software"] else "no", a["name"]])
     if adapters:
         check_table(label, result.out, rows)
     else:

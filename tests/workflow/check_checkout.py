@@ -51,8 +51,8 @@ def main():
         committed, batch = batch[:size], batch[size + 1:]
         full = os.path.join(clone, path)
         if os.path.islink(full):
-            # A link's blob is its target, which no line-end rule touches.
-            checked_out = os.readlink(full).encode("utf-8")
+            # A symbolic link's blob is its target.
+            checked_out = os.fsencode(os.readlink(full))
         else:
             with open(full, "rb") as f:
                 checked_out = f.read()
