@@ -25,6 +25,8 @@ test_packages=(
   # Python and Go bindings: wheel tools (and pip, which installs the wheel in its test), mypy, Go.
   # The .NET binding takes the .NET SDK (dotnet, 8 or later) the machine carries, and NuGet.
   python3-build python3-hatchling python3-wheel python3-pip mypy golang-go
+  # the binary checks read the finished DLL with pefile
+  python3-pefile
   # the Java binding: Java 17, and Maven offline against Debian's repository
   # of Java packages (/usr/share/maven-repo): the plugins it builds and tests
   # with, JNA, Jackson and JUnit 5

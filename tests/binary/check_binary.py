@@ -6,10 +6,11 @@ Usage: check_binary.py [--dll <dll>] [--objects <obj;obj...>] [--imports-only]
                        [--timestamp zero|repro] [--expect-failure <text>]
        check_binary.py --self-test
 
-The image and the objects are read by the small PE/COFF reader below, the
-same way for every linker, so GNU ld, ld.lld and lld-link output are judged
-by the same figures. Every read is bounds-checked: a damaged or unexpected
-file gives a message, never a traceback.
+The image is read by pefile (Debian's python3-pefile), the objects by the
+small COFF reader below (pefile reads PE images only), the same way for every
+linker, so GNU ld, ld.lld and lld-link output are judged by the same figures.
+Every read is bounds-checked: a damaged or unexpected file gives a message,
+never a traceback.
 
 The DLL imports from KERNEL32 alone, and only the functions in
 KERNEL32_IMPORTS: no C runtime DLL of any flavour (msvcrt, UCRT, VCRUNTIME).
@@ -58,14 +59,35 @@ DEBUG_TYPE_CODEVIEW = 2
 DEBUG_TYPE_REPRO = 16
 # What Microsoft's link writes in a Release link without debug information.
 DEBUG_TYPES_ALLOWED = {12: "VC_FEATURE", 13: "POGO", 14: "ILTCG", 16: "REPRO", 20: "EX_DLLCHARACTERISTICS"}
+DEBUG_ENTRY_SIZE = 28
 SYMBOL_SIZE = 18
 SYMBOL_CLASS_EXTERNAL = 2
 SYMBOL_CLASS_WEAK_EXTERNAL = 105
 DIRECTORY = {"export": 0, "import": 1, "resource": 2, "debug": 6, "tls": 9, "delay import": 13}
+MAX_EXPORTS = 0x10000
+# Debian's python3-pefile lives in the system's dist-packages, which another
+# Python 3 on the machine (one CMake may find first) does not search; pefile
+# is pure Python, so any Python 3 can load it from there.
+DEBIAN_DIST_PACKAGES = "/usr/lib/python3/dist-packages"
+
+
+def load_pefile():
+    """pefile, or None if neither this Python nor Debian's package has it."""
+    try:
+        import pefile
+    except ImportError:
+        if DEBIAN_DIST_PACKAGES in sys.path:
+            return None
+        sys.path.append(DEBIAN_DIST_PACKAGES)
+        try:
+            import pefile
+        except ImportError:
+            return None
+    return pefile
 
 
 class Malformed(Exception):
-    """The file is not what a PE/COFF reader can follow."""
+    """The file is not what the readers can follow."""
 
 
 class Reader:
@@ -88,109 +110,121 @@ class Reader:
         return self.data[offset:end].decode("ascii", "replace")
 
 
-def section_table(reader, offset, count, string_table=None):
-    sections = []
-    for i in range(count):
-        raw_name, vsize, vaddr, rsize, rptr = reader.unpack("<8sIIII", offset + 40 * i)
-        (characteristics,) = reader.unpack("<I", offset + 40 * i + 36)
-        name = raw_name.rstrip(b"\0").decode("ascii", "replace")
-        if name.startswith("/") and string_table is not None and name[1:].isdigit():
-            name = reader.cstring(string_table + int(name[1:]))
-        sections.append({"name": name, "vsize": vsize, "vaddr": vaddr, "rsize": rsize, "rptr": rptr,
-                         "flags": characteristics})
-    return sections
+def text(raw):
+    return raw.rstrip(b"\0").decode("ascii", "replace") if raw is not None else ""
 
 
 class Image:
-    """A PE32+ image: headers, data directories and sections."""
+    """A PE32+ image as pefile reads it: headers, data directories, sections,
+    exports, imports and debug entries. pefile reports what it cannot follow
+    as PEFormatError, or leaves a directory out (with a warning); both become
+    Malformed here, so a damaged image gives a message, not a traceback."""
 
-    def __init__(self, data, path):
-        self.r = Reader(data, path)
-        if self.r.unpack("<2s", 0)[0] != b"MZ":
-            raise Malformed(f"{path}: no MZ header")
-        (pe,) = self.r.unpack("<I", 0x3C)
-        if self.r.unpack("<4s", pe)[0] != b"PE\0\0":
-            raise Malformed(f"{path}: no PE signature")
-        (self.machine, nsections, self.timestamp, _, _, opt_size,
-         self.characteristics) = self.r.unpack("<HHIIIHH", pe + 4)
-        opt = pe + 24
-        (self.magic,) = self.r.unpack("<H", opt)
-        if self.magic != PE32_PLUS:
-            raise Malformed(f"{path}: optional header magic {self.magic:#x}, not PE32+")
-        (self.image_base,) = self.r.unpack("<Q", opt + 24)
-        (self.dll_characteristics,) = self.r.unpack("<H", opt + 70)
-        (ndirs,) = self.r.unpack("<I", opt + 108)
-        self.dirs = [self.r.unpack("<II", opt + 112 + 8 * i) for i in range(min(ndirs, 16))]
+    def __init__(self, data, path, pefile):
+        self.data = data
+        self.path = path
+        try:
+            self.pe = pefile.PE(data=data, fast_load=True)
+        except pefile.PEFormatError as error:
+            raise Malformed(f"{path}: {error.value}") from None
+        header = self.pe.FILE_HEADER
+        self.machine = header.Machine
+        self.timestamp = header.TimeDateStamp
+        self.characteristics = header.Characteristics
+        optional = self.pe.OPTIONAL_HEADER
+        if optional.Magic != PE32_PLUS:
+            raise Malformed(f"{path}: optional header magic {optional.Magic:#x}, not PE32+")
+        self.dll_characteristics = optional.DllCharacteristics
+        self.dirs = [(d.VirtualAddress, d.Size) for d in optional.DATA_DIRECTORY[:16]]
         self.dirs += [(0, 0)] * (16 - len(self.dirs))
-        self.sections = section_table(self.r, opt + opt_size, nsections)
+        self.sections = [{"name": text(s.Name), "flags": s.Characteristics} for s in self.pe.sections]
+        wanted = [pefile.DIRECTORY_ENTRY[name] for name in ("IMAGE_DIRECTORY_ENTRY_EXPORT",
+                                                            "IMAGE_DIRECTORY_ENTRY_IMPORT",
+                                                            "IMAGE_DIRECTORY_ENTRY_DEBUG")]
+        try:
+            self.pe.parse_data_directories(directories=wanted)
+        except pefile.PEFormatError as error:
+            raise Malformed(f"{path}: {error.value}") from None
+
+    def unreadable(self, name):
+        rva, size = self.directory(name)
+        warnings = "; ".join(self.pe.get_warnings()) or "no warning from pefile"
+        return Malformed(f"{self.path}: the {name} directory (RVA {rva:#x}, {size} bytes) cannot be read: {warnings}")
 
     def directory(self, name):
         return self.dirs[DIRECTORY[name]]
 
     def section_of(self, rva):
-        for s in self.sections:
-            if s["vaddr"] <= rva < s["vaddr"] + max(s["vsize"], s["rsize"]):
-                return s
-        return None
-
-    def offset(self, rva):
-        s = self.section_of(rva)
-        if s is None or rva - s["vaddr"] >= s["rsize"]:
-            raise Malformed(f"RVA {rva:#x} is not backed by file data in any section")
-        return s["rptr"] + rva - s["vaddr"]
-
-    def u16(self, rva):
-        return self.r.unpack("<H", self.offset(rva))[0]
-
-    def u32(self, rva):
-        return self.r.unpack("<I", self.offset(rva))[0]
-
-    def u64(self, rva):
-        return self.r.unpack("<Q", self.offset(rva))[0]
-
-    def text(self, rva):
-        return self.r.cstring(self.offset(rva))
+        section = self.pe.get_section_by_rva(rva)
+        return None if section is None else {"name": text(section.Name), "flags": section.Characteristics}
 
     def exports(self):
         rva, size = self.directory("export")
         if rva == 0:
             return None
-        (_, _, _, _, name, base, nfunctions, nnames, functions, names, ordinals) = \
-            self.r.unpack("<IIHHIIIIIII", self.offset(rva))
-        if nfunctions > 0x10000 or nnames > nfunctions:
+        entry = getattr(self.pe, "DIRECTORY_ENTRY_EXPORT", None)
+        if entry is None:
+            raise self.unreadable("export")
+        nfunctions, nnames = entry.struct.NumberOfFunctions, entry.struct.NumberOfNames
+        if nfunctions > MAX_EXPORTS or nnames > nfunctions:
             raise Malformed(f"export directory claims {nfunctions} functions and {nnames} names")
+        # pefile leaves empty slots of the address table out of its symbols;
+        # each slot is read here, so every one is judged.
+        functions = [self.pe.get_dword_at_rva(entry.struct.AddressOfFunctions + 4 * i) for i in range(nfunctions)]
+        if None in functions:
+            raise Malformed(f"export address table at RVA {entry.struct.AddressOfFunctions:#x} "
+                            f"is not backed by file data")
+        named = [s for s in entry.symbols if s.name is not None]
+        if len(named) != nnames:
+            raise Malformed(f"export directory claims {nnames} names; {len(named)} can be read")
+        if entry.name is None:
+            raise Malformed(f"export directory's module name at RVA {entry.struct.Name:#x} cannot be read")
         return {
-            "rva": rva, "size": size, "name": self.text(name), "base": base,
-            "functions": [self.u32(functions + 4 * i) for i in range(nfunctions)],
-            "names": [self.text(self.u32(names + 4 * i)) for i in range(nnames)],
-            "ordinals": [self.u16(ordinals + 2 * i) for i in range(nnames)],
+            "rva": rva, "size": size, "name": text(entry.name), "base": entry.struct.Base,
+            "functions": functions,
+            "names": [text(s.name) for s in named],
+            "ordinals": [s.ordinal - entry.struct.Base for s in named],
         }
 
     def imports(self):
         rva, _ = self.directory("import")
+        if rva == 0:
+            return {}
+        entries = getattr(self.pe, "DIRECTORY_ENTRY_IMPORT", None)
+        if entries is None:
+            raise self.unreadable("import")
         result = {}
-        while rva:
-            lookup, _, _, name, thunks = self.r.unpack("<IIIII", self.offset(rva))
-            if name == 0:
-                break
-            dll = self.text(name).lower()
-            functions = result.setdefault(dll, [])
-            entry = lookup or thunks
-            for i in range(0x10000):
-                value = self.u64(entry + 8 * i)
-                if value == 0:
-                    break
-                functions.append(f"#{value & 0xFFFF}" if value >> 63 else self.text((value & 0x7FFFFFFF) + 2))
-            rva += 20
+        for entry in entries:
+            functions = result.setdefault(text(entry.dll).lower(), [])
+            for function in entry.imports:
+                functions.append(f"#{function.ordinal}" if function.import_by_ordinal else text(function.name))
         return result
 
     def debug_types(self):
         rva, size = self.directory("debug")
-        return [self.u32(rva + i + 12) for i in range(0, size - size % 28, 28)]
+        if rva == 0 or size < DEBUG_ENTRY_SIZE:
+            return []
+        entries = getattr(self.pe, "DIRECTORY_ENTRY_DEBUG", None)
+        if entries is None:
+            raise self.unreadable("debug")
+        return [entry.struct.Type for entry in entries]
+
+
+def section_names(reader, offset, count, string_table):
+    names = []
+    for i in range(count):
+        (raw_name,) = reader.unpack("<8s", offset + 40 * i)
+        name = raw_name.rstrip(b"\0").decode("ascii", "replace")
+        if name.startswith("/") and string_table is not None and name[1:].isdigit():
+            name = reader.cstring(string_table + int(name[1:]))
+        names.append(name)
+    return names
 
 
 class CoffObject:
-    """Section names and undefined symbols of one COFF object file."""
+    """Section names and undefined symbols of one COFF object file. An object
+    file is no PE image (no MZ header, no optional header) and pefile does not
+    read one, nor its symbol table: this small reader does."""
 
     def __init__(self, data, path):
         r = Reader(data, path)
@@ -198,7 +232,7 @@ class CoffObject:
         if machine != MACHINE_AMD64:
             raise Malformed(f"{path}: not an x86-64 COFF object (machine {machine:#x})")
         string_table = symbols + SYMBOL_SIZE * nsymbols if symbols else None
-        self.sections = [s["name"] for s in section_table(r, 20 + opt_size, nsections, string_table)]
+        self.sections = section_names(r, 20 + opt_size, nsections, string_table)
         self.undefined = []
         i = 0
         while i < nsymbols:
@@ -313,7 +347,7 @@ def check_image(check, image, args):
     check(".rsrc" not in names, f"resource section present: {names}")
     check(not any(n.startswith(".debug") for n in names), f"debug sections present: {names}")
     check(not any(INITIALISER_SECTION.match(n) or n == ".CRT" for n in names), f"initialiser section present: {names}")
-    print(f"size: {len(image.r.data)} bytes; sections: {' '.join(names)}")
+    print(f"size: {len(image.data)} bytes; sections: {' '.join(names)}")
 
 
 def check_imports(check, image):
@@ -359,8 +393,12 @@ def main():
     check = Checks()
     try:
         if args.dll:
-            with open(args.dll, "rb") as f:
-                check_image(check, Image(f.read(), args.dll), args)
+            pefile = load_pefile()
+            if pefile is None:
+                check(False, "pefile is not installed (Debian: python3-pefile; scripts/setup.sh test)")
+            else:
+                with open(args.dll, "rb") as f:
+                    check_image(check, Image(f.read(), args.dll, pefile), args)
         check_objects(check, objects)
     except (Malformed, OSError) as error:
         check(False, str(error))
