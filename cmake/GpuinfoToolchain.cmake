@@ -2,6 +2,8 @@
 # flags that follow from it. Front ends, not compilers, decide the flags:
 # GCC and clang take GNU-style options, cl and clang-cl MSVC-style ones.
 
+include(${CMAKE_CURRENT_LIST_DIR}/GpuinfoProbe.cmake)
+
 if(MSVC)
   set(GPUINFO_FRONT_END MSVC)
 else()
@@ -67,7 +69,7 @@ function(gpuinfo_linker_is_lld out)
 endfunction()
 
 # Import libraries made from a .def, for the other ABI's users.
-find_program(GPUINFO_DLLTOOL NAMES llvm-dlltool-19 llvm-dlltool HINTS ${CMAKE_DLLTOOL})
+gpuinfo_find_program(GPUINFO_DLLTOOL NAMES llvm-dlltool-19 llvm-dlltool HINTS ${CMAKE_DLLTOOL})
 
 # gpuinfo_no_runtime_calls(<out-var>): the options the library source is
 # compiled with wherever it is built (the DLL, and the native tests and

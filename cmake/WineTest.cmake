@@ -17,7 +17,7 @@ option(GPUINFO_TESTS_AS_WINDOWS_HOST
 set(GPUINFO_UNDER_WINE OFF)
 if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR AND NOT GPUINFO_TESTS_AS_WINDOWS_HOST)
   set(GPUINFO_UNDER_WINE ON)
-  find_program(WINESERVER_PROGRAM wineserver PATHS /usr/lib/wine)
+  gpuinfo_find_program(WINESERVER_PROGRAM wineserver PATHS /usr/lib/wine)
   # One wine_stop for every prefix, made once all are known: it ends the
   # servers the fixtures started, after the last test that needs one.
   set_property(GLOBAL PROPERTY GPUINFO_WINE_PREFIXES "")

@@ -3,7 +3,7 @@
 # against Debian's own repository of Java packages. Included by the native
 # build's CMakeLists, which defines binding_stand_in and BINDING_CASES.
 # Maven writes into the build tree, never into the source folder.
-find_program(JAVA_MAVEN mvn)
+gpuinfo_find_program(JAVA_MAVEN mvn)
 if(NOT JAVA_MAVEN)
   # Still registered: without Maven (scripts/setup.sh installs it) it fails and says why.
   message(WARNING "mvn not found: the Java binding test will fail")

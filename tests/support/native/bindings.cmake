@@ -20,7 +20,7 @@ target_link_options(binding_stand_in PRIVATE
   -Wl,--version-script=${CMAKE_CURRENT_LIST_DIR}/binding_library.map -Wl,--no-undefined)
 
 # Debian's python3, not whichever comes first on PATH.
-find_program(BINDING_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
+gpuinfo_find_program(BINDING_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
 add_test(NAME binding_python
   COMMAND ${BINDING_PYTHON} -m unittest -v test_binding
   WORKING_DIRECTORY ${BINDINGS_DIR}/python/tests)
@@ -30,7 +30,7 @@ set_tests_properties(binding_python PROPERTIES
 
 # The package's annotations and a small client of it under Debian's mypy
 # --strict (its cache in the build tree).
-find_program(BINDING_MYPY mypy PATHS /usr/bin NO_DEFAULT_PATH)
+gpuinfo_find_program(BINDING_MYPY mypy PATHS /usr/bin NO_DEFAULT_PATH)
 if(NOT BINDING_MYPY)
   # Still registered: without mypy (scripts/setup.sh installs it) it fails and says why.
   message(WARNING "mypy not found: the Python binding's type check will fail")
@@ -47,7 +47,7 @@ set_tests_properties(binding_python_mypy PROPERTIES
 # test on this runtime; restored once into a packages folder of the build
 # tree, offline after that. The binding's builds for both target frameworks
 # are checked too (version, references, documentation).
-find_program(BINDING_DOTNET dotnet)
+gpuinfo_find_program(BINDING_DOTNET dotnet)
 if(NOT BINDING_DOTNET)
   # Still registered: without the .NET SDK it fails and says why.
   message(WARNING "dotnet not found: the .NET binding test will fail")
