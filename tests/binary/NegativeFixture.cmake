@@ -1,5 +1,5 @@
-# cmake -DBUILD_DIR= -DTARGET= -DDLL=<dll>|-DOBJECTS=<obj;...> -DEXPECT=<text>
-#       [-DLINK_REFUSAL=<text>] -DPYTHON= -DCHECK= -P NegativeFixture.cmake
+# cmake -DBUILD_DIR= -DTARGET= [-DDLL=<dll>] [-DOBJECTS=<obj;...>] -DEXPECT=<text>
+#       [-DLINK_REFUSAL=<text>] -DPYTHON= -DCHECK= [-DCHECK_ARGS=<args>] -P NegativeFixture.cmake
 # Builds a deliberately faulty copy of the DLL (or objects compiled as its
 # own are) and runs the binary check on it, which must fail naming EXPECT. A
 # linker that refuses the fault outright, with a message containing
@@ -14,12 +14,14 @@ if(NOT rc EQUAL 0)
   endif()
   message(FATAL_ERROR "building ${TARGET} failed for another reason (${rc}):\n${out}\n0 passed, 1 failed")
 endif()
-if(DEFINED OBJECTS)
-  set(what --objects "${OBJECTS}")
-else()
-  set(what --dll ${DLL})
+set(what "")
+if(DEFINED DLL)
+  list(APPEND what --dll ${DLL})
 endif()
-execute_process(COMMAND ${PYTHON} ${CHECK} ${what} --expect-failure ${EXPECT} RESULT_VARIABLE rc)
+if(DEFINED OBJECTS)
+  list(APPEND what --objects ${OBJECTS})
+endif()
+execute_process(COMMAND ${PYTHON} ${CHECK} ${what} ${CHECK_ARGS} --expect-failure ${EXPECT} RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "the binary check did not catch ${TARGET}")
 endif()

@@ -3,7 +3,7 @@
 are part of what hosts rely on, whichever toolchain linked it.
 
 Usage: check_binary.py [--dll <dll>] [--objects <obj;obj...>] [--imports-only]
-                       [--timestamp zero|repro] [--expect-failure <text>]
+                       [--timestamp zero|repro] [--hardened] [--expect-failure <text>]
        check_binary.py --self-test
 
 The image is read by pefile (Debian's python3-pefile), the objects by the
@@ -29,6 +29,14 @@ KERNEL32_IMPORTS: no C runtime DLL of any flavour (msvcrt, UCRT, VCRUNTIME).
            way the debug directory may hold only the entries Microsoft's link
            writes without debug information (DEBUG_TYPES_ALLOWED), never
            CodeView (debug data, a PDB path).
+--hardened: the toolchain gives Control Flow Guard and CET shadow-stack
+           compatibility, so the image must have them all: GUARD_CF in
+           DllCharacteristics; a load configuration whose guard flags say
+           instrumented, with a function table, and whose table lists every
+           export and the entry point (a guarded host's indirect call to
+           any of them must pass); CET_COMPAT in the extended DLL
+           characteristics (the EX_DLLCHARACTERISTICS debug entry). The
+           objects may then also name the guard symbols the linker defines.
 --self-test: the debug directory rule against its table of cases.
 --expect-failure: a negative run; passes only if the check fails and one of
            its messages contains the text.
@@ -46,6 +54,11 @@ KERNEL32 = "kernel32.dll"
 KERNEL32_IMPORTS = ["GetModuleHandleA", "GetProcAddress", "GetSystemDirectoryA", "LoadLibraryExA",
                     "WideCharToMultiByte"]
 ALLOWED_REFERENCES = set(KERNEL32_IMPORTS) | {"__imp_" + name for name in KERNEL32_IMPORTS}
+# What a guarded build's objects name besides: the guard pointers (in the
+# library's own load configuration) and the tables the linker makes.
+GUARD_REFERENCES = {"__guard_check_icall_fptr", "__guard_dispatch_icall_fptr",
+                    "__guard_fids_table", "__guard_fids_count", "__guard_flags",
+                    "__guard_iat_table", "__guard_iat_count", "__guard_longjmp_table", "__guard_longjmp_count"}
 # Sections through which a compiler hands the C runtime code to run at load or
 # unload: GNU .ctors/.dtors and .init_array/.fini_array, MSVC .CRT$X*, TLS.
 INITIALISER_SECTION = re.compile(r"^(\.ctors|\.dtors|\.init_array|\.fini_array|\.CRT\$X|\.tls)")
@@ -54,6 +67,12 @@ MACHINE_AMD64 = 0x8664
 PE32_PLUS = 0x20B
 IMAGE_FILE_DLL = 0x2000
 DLL_FLAGS = ((0x20, "HIGH_ENTROPY_VA"), (0x40, "DYNAMIC_BASE"), (0x100, "NX_COMPAT"))
+DLL_GUARD_CF = 0x4000
+GUARD_CF_INSTRUMENTED = 0x100
+GUARD_CF_FUNCTION_TABLE_PRESENT = 0x400
+GUARD_CF_FUNCTION_TABLE_SIZE_SHIFT = 28  # extra bytes per table entry, in the flags' top nibble
+DEBUG_TYPE_EX_DLLCHARACTERISTICS = 20
+EX_DLLCHARACTERISTICS_CET_COMPAT = 0x1
 SECTION_EXECUTE = 0x20000000
 DEBUG_TYPE_CODEVIEW = 2
 DEBUG_TYPE_REPRO = 16
@@ -63,7 +82,12 @@ DEBUG_ENTRY_SIZE = 28
 SYMBOL_SIZE = 18
 SYMBOL_CLASS_EXTERNAL = 2
 SYMBOL_CLASS_WEAK_EXTERNAL = 105
-DIRECTORY = {"export": 0, "import": 1, "resource": 2, "debug": 6, "tls": 9, "delay import": 13}
+# An object's compiler features, in the value of its @feat.00 symbol: 0x800
+# says its code was compiled with Control Flow Guard (its indirect calls
+# checked, its address-taken functions listed).
+FEATURES_SYMBOL = b"@feat.00"
+FEATURE_GUARD_CF = 0x800
+DIRECTORY = {"export": 0, "import": 1, "resource": 2, "debug": 6, "tls": 9, "load config": 10, "delay import": 13}
 MAX_EXPORTS = 0x10000
 # Debian's python3-pefile lives in the system's dist-packages, which another
 # Python 3 on the machine (one CMake may find first) does not search; pefile
@@ -140,7 +164,8 @@ class Image:
         self.sections = [{"name": text(s.Name), "flags": s.Characteristics} for s in self.pe.sections]
         wanted = [pefile.DIRECTORY_ENTRY[name] for name in ("IMAGE_DIRECTORY_ENTRY_EXPORT",
                                                             "IMAGE_DIRECTORY_ENTRY_IMPORT",
-                                                            "IMAGE_DIRECTORY_ENTRY_DEBUG")]
+                                                            "IMAGE_DIRECTORY_ENTRY_DEBUG",
+                                                            "IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG")]
         try:
             self.pe.parse_data_directories(directories=wanted)
         except pefile.PEFormatError as error:
@@ -200,14 +225,54 @@ class Image:
                 functions.append(f"#{function.ordinal}" if function.import_by_ordinal else text(function.name))
         return result
 
-    def debug_types(self):
+    def debug_entries(self):
         rva, size = self.directory("debug")
         if rva == 0 or size < DEBUG_ENTRY_SIZE:
             return []
         entries = getattr(self.pe, "DIRECTORY_ENTRY_DEBUG", None)
         if entries is None:
             raise self.unreadable("debug")
-        return [entry.struct.Type for entry in entries]
+        return entries
+
+    def debug_types(self):
+        return [entry.struct.Type for entry in self.debug_entries()]
+
+    def ex_dll_characteristics(self):
+        """The extended DLL characteristics, or None without that entry."""
+        for entry in self.debug_entries():
+            if entry.struct.Type == DEBUG_TYPE_EX_DLLCHARACTERISTICS:
+                data = self.pe.get_data(entry.struct.AddressOfRawData, entry.struct.SizeOfData)
+                if len(data) < 4:
+                    raise Malformed(f"{self.path}: EX_DLLCHARACTERISTICS entry of {len(data)} bytes")
+                return struct.unpack_from("<I", data)[0]
+        return None
+
+    def guard(self):
+        """The load configuration's guard flags and function table (RVAs),
+        or None without a load configuration."""
+        rva, _ = self.directory("load config")
+        if rva == 0:
+            return None
+        entry = getattr(self.pe, "DIRECTORY_ENTRY_LOAD_CONFIG", None)
+        if entry is None:
+            raise self.unreadable("load config")
+        config = entry.struct
+        flags = getattr(config, "GuardFlags", 0)
+        count = getattr(config, "GuardCFFunctionCount", 0)
+        table = getattr(config, "GuardCFFunctionTable", 0)
+        if count > MAX_EXPORTS * 16:
+            raise Malformed(f"{self.path}: guard function table claims {count} entries")
+        stride = 4 + (flags >> GUARD_CF_FUNCTION_TABLE_SIZE_SHIFT & 0xF)
+        functions = []
+        if table:
+            start = table - self.pe.OPTIONAL_HEADER.ImageBase
+            functions = [self.pe.get_dword_at_rva(start + stride * i) for i in range(count)]
+            if None in functions:
+                raise Malformed(f"{self.path}: guard function table at {table:#x} is not backed by file data")
+        return {"size": config.Size, "flags": flags, "functions": functions}
+
+    def entry_point(self):
+        return self.pe.OPTIONAL_HEADER.AddressOfEntryPoint
 
 
 def section_names(reader, offset, count, string_table):
@@ -234,9 +299,12 @@ class CoffObject:
         string_table = symbols + SYMBOL_SIZE * nsymbols if symbols else None
         self.sections = section_names(r, 20 + opt_size, nsections, string_table)
         self.undefined = []
+        self.features = 0
         i = 0
         while i < nsymbols:
             raw, value, section, _, storage, aux = r.unpack("<8sIhHBB", symbols + SYMBOL_SIZE * i)
+            if raw == FEATURES_SYMBOL:
+                self.features = value
             # Section 0 is "not here": external with value 0 is a reference
             # (a non-zero value would be a common block), and weak too.
             if section == 0 and (storage == SYMBOL_CLASS_WEAK_EXTERNAL or
@@ -348,6 +416,28 @@ def check_image(check, image, args):
     check(not any(n.startswith(".debug") for n in names), f"debug sections present: {names}")
     check(not any(INITIALISER_SECTION.match(n) or n == ".CRT" for n in names), f"initialiser section present: {names}")
     print(f"size: {len(image.data)} bytes; sections: {' '.join(names)}")
+    if args.hardened:
+        check_hardening(check, image, exports)
+
+
+def check_hardening(check, image, exports):
+    """Control Flow Guard and CET shadow-stack compatibility, whole."""
+    check(image.dll_characteristics & DLL_GUARD_CF, "GUARD_CF missing from DllCharacteristics")
+    guard = image.guard()
+    if check(guard is not None, "no load configuration: Control Flow Guard has no guard flags or function table"):
+        flags = guard["flags"]
+        print(f"load configuration: {guard['size']} bytes, guard flags {flags:#x}, "
+              f"function table {len(guard['functions'])} entries")
+        check(flags & GUARD_CF_INSTRUMENTED, f"guard flags {flags:#x} lack CF_INSTRUMENTED")
+        check(flags & GUARD_CF_FUNCTION_TABLE_PRESENT, f"guard flags {flags:#x} lack CF_FUNCTION_TABLE_PRESENT")
+        listed = set(guard["functions"])
+        for name, ordinal in zip(exports["names"], exports["ordinals"]):
+            check(exports["functions"][ordinal] in listed, f"export {name} is not in the guard function table")
+        check(image.entry_point() in listed, "the entry point is not in the guard function table")
+    ex = image.ex_dll_characteristics()
+    print(f"extended DLL characteristics: {'none' if ex is None else hex(ex)}")
+    check(ex is not None and ex & EX_DLLCHARACTERISTICS_CET_COMPAT,
+          "CET_COMPAT missing from the extended DLL characteristics")
 
 
 def check_imports(check, image):
@@ -363,14 +453,17 @@ def check_imports(check, image):
                   f"{dll} {function} is imported (allowed: {', '.join(KERNEL32_IMPORTS)})")
 
 
-def check_objects(check, paths):
+def check_objects(check, paths, allowed, hardened):
     for path in paths:
         with open(path, "rb") as f:
             obj = CoffObject(f.read(), path)
         found = [n for n in obj.sections if INITIALISER_SECTION.match(n)]
         check(not found, f"{path}: initialiser sections {found}: the DLL's own entry point would never run them")
         print(f"{path}: references {sorted(obj.undefined)}")
-        for name in sorted(set(obj.undefined) - ALLOWED_REFERENCES):
+        if hardened:
+            check(obj.features & FEATURE_GUARD_CF,
+                  f"{path}: not compiled with Control Flow Guard (@feat.00 {obj.features:#x} lacks CF_INSTRUMENTED code)")
+        for name in sorted(set(obj.undefined) - allowed):
             check(False, f"{path} references {name}, which only a C runtime would provide "
                          f"(allowed: KERNEL32's {', '.join(KERNEL32_IMPORTS)})")
 
@@ -378,15 +471,16 @@ def check_objects(check, paths):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--dll")
-    parser.add_argument("--objects", default="")
+    parser.add_argument("--objects", nargs="*", action="extend", default=[])
     parser.add_argument("--imports-only", action="store_true")
     parser.add_argument("--timestamp", choices=("zero", "repro"), default="zero")
+    parser.add_argument("--hardened", action="store_true")
     parser.add_argument("--expect-failure", default=None)
     parser.add_argument("--self-test", action="store_true")
     args = parser.parse_args()
     if args.self_test:
         return self_test()
-    objects = [p for p in args.objects.split(";") if p]
+    objects = [p for arg in args.objects for p in arg.split(";") if p]
     if not args.dll and not objects:
         parser.error("nothing to check: give --dll, --objects or both")
 
@@ -399,7 +493,7 @@ def main():
             else:
                 with open(args.dll, "rb") as f:
                     check_image(check, Image(f.read(), args.dll, pefile), args)
-        check_objects(check, objects)
+        check_objects(check, objects, ALLOWED_REFERENCES | (GUARD_REFERENCES if args.hardened else set()), args.hardened)
     except (Malformed, OSError) as error:
         check(False, str(error))
 

@@ -1,0 +1,100 @@
+/*
+ * The image's load configuration, for builds with Control Flow Guard.
+ *
+ * With a C runtime, the runtime brings this structure and the two guard
+ * pointers; the DLL links none, so it carries its own. The linker finds
+ * the structure by its name, _load_config_used, points the image's load
+ * configuration directory at it and fills the guard function table; the
+ * loader of a Windows that enforces the guard replaces the two pointers
+ * with its own check and dispatch routines. Until then (and on a Windows or
+ * a Wine that does not enforce it) they lead to a check that accepts every
+ * target and a dispatch that jumps to it, so the calls behave as unguarded.
+ *
+ * The layout is IMAGE_LOAD_CONFIG_DIRECTORY64 as the PE format documents
+ * it, up to the long jump target table: the headers this is built with do
+ * not all declare the guard fields, so it is written out here.
+ */
+#include <stddef.h>
+#include <stdint.h>
+
+extern "C" {
+
+/* Defined by the linker when it builds the guard tables (absolute symbols
+ * for the counts and flags, section addresses for the tables). */
+extern char __guard_fids_table, __guard_fids_count, __guard_flags;
+extern char __guard_iat_table, __guard_iat_count;
+extern char __guard_longjmp_table, __guard_longjmp_count;
+
+/* Called with the target in rcx before a checked call: accepts it. */
+static void guard_check_icall(void) {}
+
+/* Called with the target in rax in place of a call: jumps to it. */
+void gpuinfo_guard_dispatch_icall(void);
+#if defined(_MSC_VER) && !defined(__clang__)
+/* cl has no inline assembly on x64: the two bytes of `jmp rax` themselves. */
+#pragma section(".text$guard", read, execute)
+__declspec(allocate(".text$guard")) const unsigned char gpuinfo_guard_dispatch_icall_code[] = {0xFF, 0xE0};
+#pragma comment(linker, "/ALTERNATENAME:gpuinfo_guard_dispatch_icall=gpuinfo_guard_dispatch_icall_code")
+#else
+__asm__(".text\n"
+        ".globl gpuinfo_guard_dispatch_icall\n"
+        "gpuinfo_guard_dispatch_icall:\n"
+        "  .byte 0xFF, 0xE0\n"); /* jmp rax, in either assembler syntax */
+#endif
+
+/* In a section of their own, as the runtimes keep them: the loader makes
+ * it writable only while it sets them. */
+#ifdef _MSC_VER
+#pragma section(".00cfg", read)
+#define GUARD_POINTER extern __declspec(allocate(".00cfg"))
+#else
+#define GUARD_POINTER extern __attribute__((section(".00cfg")))
+#endif
+GUARD_POINTER void (*const __guard_check_icall_fptr)(void) = guard_check_icall;
+GUARD_POINTER void (*const __guard_dispatch_icall_fptr)(void) = gpuinfo_guard_dispatch_icall;
+
+struct load_config {
+    uint32_t size;
+    uint32_t time_date_stamp;
+    uint16_t major_version, minor_version;
+    uint32_t global_flags_clear, global_flags_set;
+    uint32_t critical_section_default_timeout;
+    uint64_t decommit_free_block_threshold, decommit_total_free_threshold;
+    uint64_t lock_prefix_table;
+    uint64_t maximum_allocation_size, virtual_memory_threshold;
+    uint64_t process_affinity_mask;
+    uint32_t process_heap_flags;
+    uint16_t csd_version, dependent_load_flags;
+    uint64_t edit_list;
+    uint64_t security_cookie;
+    uint64_t se_handler_table, se_handler_count;
+    uint64_t guard_cf_check_function_pointer;
+    uint64_t guard_cf_dispatch_function_pointer;
+    uint64_t guard_cf_function_table, guard_cf_function_count;
+    /* GuardFlags (32 bits) and, above it, the code integrity block's
+     * Flags and Catalog (16 bits each, zero): one 64-bit word, so that
+     * the linker's absolute __guard_flags lands in it by a plain 64-bit
+     * relocation, which a static initialiser can carry. */
+    uint64_t guard_flags;
+    uint32_t code_integrity_catalog_offset, code_integrity_reserved;
+    uint64_t guard_address_taken_iat_entry_table, guard_address_taken_iat_entry_count;
+    uint64_t guard_long_jump_target_table, guard_long_jump_target_count;
+};
+static_assert(sizeof(load_config) == 192, "IMAGE_LOAD_CONFIG_DIRECTORY64 up to the long jump table");
+static_assert(offsetof(load_config, guard_flags) == 144, "GuardFlags at its documented offset");
+
+#define ADDRESS(symbol) reinterpret_cast<uint64_t>(&(symbol))
+extern const load_config _load_config_used;
+const load_config _load_config_used = {
+    sizeof(load_config), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0, /* no security cookie: see the build's note on /GS */
+    0, 0,
+    ADDRESS(__guard_check_icall_fptr),
+    ADDRESS(__guard_dispatch_icall_fptr),
+    ADDRESS(__guard_fids_table), ADDRESS(__guard_fids_count),
+    ADDRESS(__guard_flags),
+    0, 0,
+    ADDRESS(__guard_iat_table), ADDRESS(__guard_iat_count),
+    ADDRESS(__guard_longjmp_table), ADDRESS(__guard_longjmp_count),
+};
+}
