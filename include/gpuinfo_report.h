@@ -8,7 +8,8 @@
  *
  *     gpuinfo_adapter adapters[16];
  *     size_t at;
- *     int n = gpuinfo_read_report(gpuinfo_get_json(), adapters, 16, &at);
+ *     const char *report = gpuinfo_get_json();  // NULL: gpuinfo_last_error() says why
+ *     int n = report ? gpuinfo_read_report(report, adapters, 16, &at) : -1;
  *     // n < 0: not a report (problem at byte `at`); n > 16: 16 read, n held
  */
 #ifndef QUILLMAR_GPUINFO_REPORT_H
@@ -41,7 +42,9 @@ typedef struct gpuinfo_adapter {
  * may exceed capacity, or -1 if the text is not a report: not JSON, a key of
  * the record missing, or a value of the wrong type or out of range; then
  * *error_offset (when not NULL) is the byte where the problem is, and out may
- * hold some records. */
+ * hold some records. A NULL `json` (gpuinfo_get_json() failed) is -1 at byte
+ * 0. Whatever the result, every text of every record in out[0..capacity-1]
+ * is NUL-terminated within its field (empty where nothing was read). */
 static inline int gpuinfo_read_report(const char *json, gpuinfo_adapter *out, int capacity, size_t *error_offset);
 
 /* ------------------------------------------------------------------------
@@ -101,6 +104,7 @@ static inline void gpuinfo_keep_(gpuinfo_text_ *t, const char *bytes, size_t n)
     }
     memcpy(t->to + t->length, bytes, n);
     t->length += n;
+    t->to[t->length] = '\0'; /* terminated at every step, so a text cut off by a refusal is too */
 }
 
 /* One character of UTF-8 as it stands in the text: its byte count, or 0 if
@@ -197,6 +201,8 @@ static inline int gpuinfo_string_(gpuinfo_reader_ *r, gpuinfo_text_ *t)
     static const char simple[] = "\"\\/bfnrt", decoded[] = "\"\\/\b\f\n\r\t";
     if (!gpuinfo_expect_(r, '"'))
         return 0;
+    if (t->size)
+        t->to[0] = '\0';
     for (;;) {
         unsigned char c = (unsigned char)*r->at;
         if (c == '"')
@@ -477,10 +483,18 @@ static inline int gpuinfo_read_report(const char *json, gpuinfo_adapter *out, in
     char key[GPUINFO_REPORT_KEY_BYTES_];
     size_t length;
     int count = 0, found = 0, ok = 1;
-    r.start = r.at = json;
-    r.problem = NULL;
     if (!out || capacity < 0)
         capacity = 0;
+    for (count = 0; count < capacity; ++count)
+        out[count].name[0] = out[count].vendor[0] = out[count].driver_version[0] = '\0';
+    count = 0;
+    if (!json) {
+        if (error_offset)
+            *error_offset = 0;
+        return -1;
+    }
+    r.start = r.at = json;
+    r.problem = NULL;
     if (!gpuinfo_expect_(&r, '{'))
         ok = 0;
     gpuinfo_skip_space_(&r);

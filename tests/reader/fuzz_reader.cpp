@@ -37,16 +37,30 @@ int read_exact(const std::string &text, gpuinfo_adapter *out, int capacity, std:
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    if (size == 0)
+    if (size == 0) {
+        /* No text at all, as from a failed gpuinfo_get_json(): refused at byte 0. */
+        std::size_t at = SIZE_MAX;
+        if (gpuinfo_read_report(nullptr, nullptr, 0, &at) != -1 || at != 0)
+            wrong("", "a NULL text is not refused at byte 0");
         return 0;
+    }
     const int capacity = data[0] % (max_capacity + 1);
     /* The reader stops at the first NUL, and so does what it is compared with. */
     std::string text(reinterpret_cast<const char *>(data + 1), size - 1);
     text.resize(std::strlen(text.c_str()));
 
     std::unique_ptr<gpuinfo_adapter[]> out(capacity ? new gpuinfo_adapter[static_cast<std::size_t>(capacity)] : nullptr);
+    /* Junk without a NUL: every text must be terminated by the reader itself. */
+    if (capacity)
+        std::memset(static_cast<void *>(out.get()), 0xA5, static_cast<std::size_t>(capacity) * sizeof(gpuinfo_adapter));
     std::size_t at = SIZE_MAX;
     const int count = read_exact(text, out.get(), capacity, &at);
+    for (int i = 0; i < capacity; ++i) {
+        const gpuinfo_adapter &a = out[static_cast<std::size_t>(i)];
+        if (!std::memchr(a.name, 0, sizeof a.name) || !std::memchr(a.vendor, 0, sizeof a.vendor) ||
+            !std::memchr(a.driver_version, 0, sizeof a.driver_version))
+            wrong(text, "record " + std::to_string(i) + " has a text without its NUL");
+    }
 
     if (count < -1)
         wrong(text, "returned " + std::to_string(count));

@@ -25,13 +25,30 @@ struct reading {
     std::vector<gpuinfo_adapter> records;
 };
 
-/* Both builds of the reader on `text`, `capacity` records of room. */
-reading read(const std::string &text, int capacity = 16)
+/* Every text of every record has its NUL within its field. */
+void expect_terminated(const std::vector<gpuinfo_adapter> &records, const char *build)
+{
+    for (size_t i = 0; i < records.size(); ++i) {
+        const gpuinfo_adapter &a = records[i];
+        EXPECT_NE(std::memchr(a.name, 0, sizeof a.name), nullptr) << build << " record " << i << ": name";
+        EXPECT_NE(std::memchr(a.vendor, 0, sizeof a.vendor), nullptr) << build << " record " << i << ": vendor";
+        EXPECT_NE(std::memchr(a.driver_version, 0, sizeof a.driver_version), nullptr)
+            << build << " record " << i << ": driver_version";
+    }
+}
+
+/* Both builds of the reader on `text` (NULL: no text), `capacity` records
+ * of room, which start out as junk without a NUL anywhere. */
+reading read_text(const char *text, int capacity = 16)
 {
     std::vector<gpuinfo_adapter> cpp(static_cast<size_t>(capacity)), c(static_cast<size_t>(capacity));
-    size_t cpp_at = 0, c_at = 0;
-    int count = gpuinfo_read_report(text.c_str(), cpp.data(), capacity, &cpp_at);
-    EXPECT_EQ(read_report_in_c(text.c_str(), c.data(), capacity, &c_at), count) << "C and C++ builds differ";
+    std::memset(static_cast<void *>(cpp.data()), 0xA5, cpp.size() * sizeof cpp[0]);
+    std::memset(static_cast<void *>(c.data()), 0xA5, c.size() * sizeof c[0]);
+    size_t cpp_at = 12345, c_at = 12345;
+    int count = gpuinfo_read_report(text, cpp.data(), capacity, &cpp_at);
+    EXPECT_EQ(read_report_in_c(text, c.data(), capacity, &c_at), count) << "C and C++ builds differ";
+    expect_terminated(cpp, "C++");
+    expect_terminated(c, "C");
     if (count < 0) {
         EXPECT_EQ(c_at, cpp_at) << "C and C++ builds differ";
         return {count, cpp_at, {}};
@@ -40,6 +57,11 @@ reading read(const std::string &text, int capacity = 16)
     c.resize(cpp.size());
     EXPECT_EQ(std::memcmp(cpp.data(), c.data(), cpp.size() * sizeof cpp[0]), 0) << "C and C++ builds differ";
     return {count, 0, cpp};
+}
+
+reading read(const std::string &text, int capacity = 16)
+{
+    return read_text(text.c_str(), capacity);
 }
 
 void expect_records(const std::string &text, const json &adapters)
@@ -294,6 +316,15 @@ TEST(Reader, RefusesWhatIsNotAReportAndSaysWhere)
             EXPECT_EQ(r.at, want) << "text: " << text;
         EXPECT_NE(oracle::read(text).what, oracle::verdict::report) << "the oracle takes it";
     }
+}
+
+/* What gpuinfo_get_json() gives when DXGI can't be reached: refused at byte
+ * 0, not followed. */
+TEST(Reader, RefusesNoTextAtAll)
+{
+    reading r = read_text(nullptr);
+    EXPECT_EQ(r.count, -1);
+    EXPECT_EQ(r.at, 0u);
 }
 
 TEST(Reader, TakesWhatJsonAllowsAroundTheRecord)
