@@ -7,6 +7,10 @@
 # the first crash, sanitizer report or failed check; the crashing input is
 # left in build/native/fuzz-artifacts/<target>/.
 #   tests/native/fuzz.sh [seconds] [report|reader ...]
+# The long session before a release: a number of runs per target instead of
+# the time, and what it found kept in the committed corpora (minimised by
+# libFuzzer's -merge=1, so later sessions start from it):
+#   FUZZ_RUNS=10000000 FUZZ_KEEP=1 tests/native/fuzz.sh 0 reader
 set -eu
 
 seconds=${1:-60}
@@ -52,13 +56,24 @@ for target in $targets; do
   rm -rf "$scratch"
   mkdir -p "$scratch" "$artifacts"
   cp "$seeds"/* "$scratch"/
-  echo "=== fuzz_$target for $share s"
+  if [ -n "${FUZZ_RUNS:-}" ]; then
+    limit=-runs=$FUZZ_RUNS
+    echo "=== fuzz_$target for $FUZZ_RUNS runs"
+  else
+    limit=-max_total_time=$share
+    echo "=== fuzz_$target for $share s"
+  fi
   "$build/fuzz_$target" \
-    -max_total_time="$share" \
+    "$limit" \
     -timeout=10 \
     -rss_limit_mb=2048 \
     -max_len="$max_len" \
     -print_final_stats=1 \
     -artifact_prefix="$artifacts/" \
     "$scratch"
+  if [ -n "${FUZZ_KEEP:-}" ]; then
+    before=$(ls "$seeds" | wc -l)
+    "$build/fuzz_$target" -merge=1 -max_len="$max_len" -timeout=10 "$seeds" "$scratch" 2>"$build/fuzz-merge-$target.log"
+    echo "=== fuzz_$target corpus: $before inputs before, $(ls "$seeds" | wc -l) after"
+  fi
 done
