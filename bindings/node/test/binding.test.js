@@ -120,7 +120,8 @@ if (expected.reason) {
     });
     await t.test('report() is the library\'s JSON, software 0 or 1', () => {
       const parsed = JSON.parse(gpu.report()).adapters;
-      assert.deepEqual(parsed.map((a) => ({ ...a, software: a.software === 1 })), gpu.adapters());
+      // Against the shared case itself, where it lists the adapters.
+      if (expected.adapters) assert.deepEqual(parsed.map((a) => ({ ...a, software: a.software === 1 })), expected.adapters);
       assert.ok(parsed.every((a) => a.software === 0 || a.software === 1));
     });
     await t.test('adapterCount() counts non-software adapters', () => {

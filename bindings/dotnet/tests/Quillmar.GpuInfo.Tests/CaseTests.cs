@@ -75,7 +75,10 @@ namespace Quillmar.Graphics.Tests
         {
             standIn.Use("example");
             Assert.Equal(new[] { false, true }, GpuInfo.Adapters().Select(a => a.Software));
-            Assert.Equal(typeof(bool), typeof(Adapter).GetProperty(nameof(Adapter.Software))!.PropertyType);
+            // The library's own report says 0 and 1 where the shared case says false and true.
+            using var report = System.Text.Json.JsonDocument.Parse(GpuInfo.Report());
+            Assert.Equal(StandIn.Cases["example"].Adapters!.Select(a => a.Software ? 1 : 0),
+                         report.RootElement.GetProperty("adapters").EnumerateArray().Select(a => a.GetProperty("software").GetInt32()));
         }
     }
 }
