@@ -79,6 +79,21 @@ static const struct name_case NAME_CASES[] = {
     {"123 ASCII and a pair fit exactly", {{'a', 123}, {0x1F600, 1}}, {{"a", 123}, {"\xF0\x9F\x98\x80", 1}}},
     {"124 ASCII and a pair", {{'a', 124}, {0x1F600, 1}}, {{"a", 124}}},
     /* 1 + 31 x 4 bytes fit in 127; the 32nd U+1F600 would need 4 more. */
+    /* The ends of each range, at the cut: a mistaken bound turns a pair into
+     * two replacement characters that no longer fit, or a lone surrogate
+     * into half a pair. */
+    {"123 ASCII and U+10000 (D800 DC00) fit exactly", {{'a', 123}, {0x10000, 1}}, {{"a", 123}, {"\xF0\x90\x80\x80", 1}}},
+    {"123 ASCII and U+103FF (D800 DFFF) fit exactly", {{'a', 123}, {0x103FF, 1}}, {{"a", 123}, {"\xF0\x90\x8F\xBF", 1}}},
+    {"123 ASCII and U+10FC00 (DBFF DC00) fit exactly", {{'a', 123}, {0x10FC00, 1}}, {{"a", 123}, {"\xF4\x8F\xB0\x80", 1}}},
+    {"123 ASCII and U+10FFFF (DBFF DFFF) fit exactly", {{'a', 123}, {0x10FFFF, 1}}, {{"a", 123}, {"\xF4\x8F\xBF\xBF", 1}}},
+    {"124 ASCII and U+10FFFF left out", {{'a', 124}, {0x10FFFF, 1}}, {{"a", 124}}},
+    {"124 ASCII and U+D7FF, the last before the surrogates", {{'a', 124}, {0xD7FF, 1}}, {{"a", 124}, {"\xED\x9F\xBF", 1}}},
+    {"124 ASCII and U+E000, the first after them", {{'a', 124}, {0xE000, 1}}, {{"a", 124}, {"\xEE\x80\x80", 1}}},
+    {"124 ASCII and a lone U+D800", {{'a', 124}, {0xD800, 1}}, {{"a", 124}, {"\xEF\xBF\xBD", 1}}},
+    {"124 ASCII and a lone U+DBFF", {{'a', 124}, {0xDBFF, 1}}, {{"a", 124}, {"\xEF\xBF\xBD", 1}}},
+    {"124 ASCII and a lone U+DC00", {{'a', 124}, {0xDC00, 1}}, {{"a", 124}, {"\xEF\xBF\xBD", 1}}},
+    {"124 ASCII and a lone U+DFFF", {{'a', 124}, {0xDFFF, 1}}, {{"a", 124}, {"\xEF\xBF\xBD", 1}}},
+    {"123 ASCII, U+DBFF and B", {{'a', 123}, {0xDBFF, 1}, {'B', 1}}, {{"a", 123}, {"\xEF\xBF\xBD" "B", 1}}},
     {"surrogate pairs never split", {{'A', 1}, {0x1F600, 63}}, {{"A", 1}, {"\xF0\x9F\x98\x80", 31}}},
     {"31 pairs then ASCII", {{0x1F600, 31}, {'a', 4}}, {{"\xF0\x9F\x98\x80", 31}, {"aaa", 1}}},
     {"32 pairs", {{0x1F600, 32}}, {{"\xF0\x9F\x98\x80", 31}}},
