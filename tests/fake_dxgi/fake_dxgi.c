@@ -3,7 +3,8 @@
  * Interface ids are the SDK's own (dxguid), not copies.
  *
  * The objects are static and never freed, so a double Release is counted
- * rather than crashing, and a missing one shows as a live reference. */
+ * rather than crashing, a missing one shows as a live reference, and a call
+ * on an object whose last reference is gone counts as unexpected. */
 #define CINTERFACE
 #define COBJMACROS
 #include <windows.h>
@@ -53,6 +54,13 @@ static HRESULT unexpected(void)
     return E_NOTIMPL;
 }
 
+/* Every call on an object must come with a reference held. */
+static void touch(LONG refs)
+{
+    if (refs == 0)
+        ++g_stats.unexpected_calls;
+}
+
 /* ---- IDXGIAdapter ------------------------------------------------------ */
 
 static struct fake_adapter_object *adapter_from(IDXGIAdapter *iface)
@@ -62,6 +70,7 @@ static struct fake_adapter_object *adapter_from(IDXGIAdapter *iface)
 
 static HRESULT STDMETHODCALLTYPE fake_adapter_QueryInterface(IDXGIAdapter *iface, REFIID riid, void **out)
 {
+    touch(adapter_from(iface)->refs);
     if (IsEqualGUID(riid, &IID_IUnknown) || IsEqualGUID(riid, &IID_IDXGIAdapter)) {
         take_ref(&adapter_from(iface)->refs);
         *out = iface;
@@ -119,9 +128,15 @@ static HRESULT STDMETHODCALLTYPE fake_adapter_EnumOutputs(IDXGIAdapter *iface, U
 static HRESULT STDMETHODCALLTYPE fake_adapter_GetDesc(IDXGIAdapter *iface, DXGI_ADAPTER_DESC *desc)
 {
     const struct fake_adapter *a = &g_scenario.adapters[adapter_from(iface)->index];
+    touch(adapter_from(iface)->refs);
     ++g_stats.desc_calls;
-    if (FAILED(a->desc_hr))
+    if (!desc)
+        return unexpected();
+    if (FAILED(a->desc_hr)) {
+        /* Whatever a failing driver leaves must not reach a record. */
+        memset(desc, 0x5A, sizeof *desc);
         return a->desc_hr;
+    }
     memset(desc, 0, sizeof *desc);
     memcpy(desc->Description, a->description, sizeof desc->Description);
     desc->VendorId = a->vendor_id;
@@ -139,8 +154,9 @@ static HRESULT STDMETHODCALLTYPE fake_adapter_CheckInterfaceSupport(IDXGIAdapter
                                                                     LARGE_INTEGER *version)
 {
     const struct fake_adapter *a = &g_scenario.adapters[adapter_from(iface)->index];
+    touch(adapter_from(iface)->refs);
     ++g_stats.version_calls;
-    if (!IsEqualGUID(guid, &IID_IDXGIDevice))
+    if (!IsEqualGUID(guid, &IID_IDXGIDevice) || !version)
         return unexpected();
     if (SUCCEEDED(a->version_hr))
         version->QuadPart = a->driver_version;
@@ -164,6 +180,7 @@ static IDXGIAdapterVtbl fake_adapter_vtbl = {
 
 static HRESULT STDMETHODCALLTYPE fake_factory_QueryInterface(IDXGIFactory *iface, REFIID riid, void **out)
 {
+    touch(g_factory.refs);
     if (IsEqualGUID(riid, &IID_IUnknown) || IsEqualGUID(riid, &IID_IDXGIFactory)) {
         take_ref(&g_factory.refs);
         *out = iface;
@@ -217,7 +234,10 @@ static HRESULT STDMETHODCALLTYPE fake_factory_EnumAdapters(IDXGIFactory *iface, 
                                                            IDXGIAdapter **adapter)
 {
     (void)iface;
+    touch(g_factory.refs);
     ++g_stats.enum_calls;
+    if (!adapter)
+        return unexpected();
     if (index >= (UINT)g_scenario.adapter_count)
         return g_scenario.end_hr ? g_scenario.end_hr : FAKE_DXGI_ERROR_NOT_FOUND;
     const struct fake_adapter *a = &g_scenario.adapters[index];
