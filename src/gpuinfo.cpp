@@ -41,7 +41,9 @@ static char g_json[JSON_BUFFER_SIZE];
  * keeps GCC and clang from turning the loops back into memcpy or memset
  * calls (gpuinfo_no_runtime_calls, cmake/GpuinfoToolchain.cmake); cl has no
  * such switch, so with cl they are the string instructions themselves. */
-#if defined(_MSC_VER) && !defined(__clang__)
+/* GPUINFO_CL_PATHS compiles cl's code with another compiler on purpose: the
+ * native tests run it with stand-ins of cl's intrinsics. */
+#if (defined(_MSC_VER) && !defined(__clang__)) || defined(GPUINFO_CL_PATHS)
 #include <intrin.h>
 #define COPY_BYTES_INTRINSIC 1
 #endif
@@ -453,11 +455,11 @@ static char *append_vendor(char *out, const vendor *v)
  * byte first (Windows is little-endian, and so are the native builds). */
 static size_t first_marked_byte(uint64_t marks)
 {
-#if defined(__GNUC__) || defined(__clang__)
+#if (defined(__GNUC__) || defined(__clang__)) && !defined(GPUINFO_CL_PATHS)
     return (size_t)__builtin_ctzll(marks) / 8;
 #else
-    size_t k = 0;
-    for (; !(marks & 0x80); marks >>= 8)
+    size_t k = 0; /* the eighth byte when none of the first seven is marked */
+    for (; k < 7 && !(marks & 0x80); marks >>= 8)
         ++k;
     return k;
 #endif
