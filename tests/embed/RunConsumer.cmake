@@ -1,6 +1,6 @@
 # cmake -DMODE=subdirectory|fetchcontent|package -DSOURCE=<library source>
 #       -DBUILD=<consumer build dir> -DGENERATOR=<generator> -DTOOLCHAIN=<file>
-#       -DPYTHON=<python> -DCHECK=<check_binary.py> -DMAKE_PROGRAM=<ninja>
+#       -DPYTHON=<python> -DCHECK=<check_binary.py> [-DHARDENED=ON] -DMAKE_PROGRAM=<ninja>
 #       [-DINSTALL_FROM=<library build dir>] [-DEMULATOR=<wine>]
 #       [-DCONFIGS=Debug,Release] [-DC_COMPILER=<compiler, used when there is no toolchain file>]
 #       -P RunConsumer.cmake
@@ -83,7 +83,12 @@ foreach(config IN LISTS CONFIGS)
     fail("unexpected output\n${output}")
   endif()
 
-  execute_process(COMMAND ${PYTHON} ${CHECK} --imports-only --dll ${gpuinfo_dll} "--objects=${gpuinfo_objects}"
+  # A toolchain that gives the guard gives it to the embedded library too.
+  set(hardened "")
+  if(HARDENED)
+    set(hardened --hardened)
+  endif()
+  execute_process(COMMAND ${PYTHON} ${CHECK} --imports-only ${hardened} --dll ${gpuinfo_dll} "--objects=${gpuinfo_objects}"
     RESULT_VARIABLE rc OUTPUT_VARIABLE output ERROR_VARIABLE output)
   if(NOT rc EQUAL 0)
     fail("the import and reference check failed:\n${output}")
