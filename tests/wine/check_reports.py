@@ -36,7 +36,7 @@ def require(cond, message):
         raise Bad(message)
 
 
-def check(line):
+def check_line(line):
     text = line.decode("utf-8", errors="strict")
     doc = json.loads(text, object_pairs_hook=pairs, parse_constant=reject_constant)
     require([k for k, _ in doc] == ["adapters"], f"top-level keys {[k for k, _ in doc]}")
@@ -98,7 +98,7 @@ def self_test():
     import checks
     example = checks.example_report()
     try:
-        check(example.encode())
+        check_line(example.encode())
         print("ok   the example report passes")
         failed = 0
     except Exception as e:
@@ -111,7 +111,7 @@ def self_test():
             continue
         altered = example.encode().replace(old.encode(), new if isinstance(new, bytes) else new.encode(), 1)
         try:
-            check(altered)
+            check_line(altered)
             print(f"FAIL {label}: accepted")
             failed += 1
         except Exception as e:
@@ -127,7 +127,7 @@ def main(paths):
             for number, line in enumerate(f.read().split(b"\n")[:-1], 1):
                 checked += 1
                 try:
-                    check(line)
+                    check_line(line)
                 except Exception as e:  # report every bad line, not just the first
                     failed += 1
                     print(f"{path}:{number}: {e!r}")

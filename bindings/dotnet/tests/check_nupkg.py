@@ -11,6 +11,9 @@ import sys
 import xml.etree.ElementTree as ET
 import zipfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "tests", "support"))
+import checks  # noqa: E402
+
 PACKAGE_ID = "Quillmar.GpuInfo"
 FRAMEWORKS = {"netstandard2.0": ".NETStandard2.0", "net8.0": "net8.0"}
 LICENSE = "MIT"
@@ -22,13 +25,6 @@ PACKAGING_PREFIX = "package/services/metadata/core-properties/"
 # NuGet writes a licenseUrl beside a license expression for clients too old to read one.
 LICENSE_URLS = (None, "https://licenses.nuget.org/MIT", "https://aka.ms/deprecateLicenseUrl")
 
-failures = []
-
-
-def check(cond, message):
-    if not cond:
-        failures.append(message)
-        print(f"FAIL: {message}")
 
 
 def main():
@@ -50,12 +46,12 @@ def main():
 
     with zipfile.ZipFile(args.nupkg) as package:
         names = package.namelist()
-        check(package.testzip() is None, "a damaged entry")
+        checks.check(package.testzip() is None, "nupkg", "a damaged entry")
         manifest = ET.fromstring(package.read(f"{PACKAGE_ID}.nuspec"))
         for name, content in expected.items():
-            check(name in names and package.read(name) == content, f"{name} is missing or differs from the build")
+            checks.check(name in names and package.read(name) == content, "nupkg", f"{name} is missing or differs from the build")
         payload = sorted(n for n in names if n not in PACKAGING_PARTS and not n.startswith(PACKAGING_PREFIX))
-        check(payload == sorted([*expected, f"{PACKAGE_ID}.nuspec"]), f"entries {payload}")
+        checks.check(payload == sorted([*expected, f"{PACKAGE_ID}.nuspec"]), "nupkg", f"entries {payload}")
 
     ns = {"n": manifest.tag.split("}")[0].strip("{")}
     meta = manifest.find("n:metadata", ns)
@@ -63,26 +59,26 @@ def main():
     def text(path):
         return meta.findtext(path, namespaces=ns)
 
-    check(text("n:id") == PACKAGE_ID, f"id {text('n:id')}")
-    check(text("n:version") == args.version, f"version {text('n:version')}")
+    checks.check(text("n:id") == PACKAGE_ID, "nupkg", f"id {text('n:id')}")
+    checks.check(text("n:version") == args.version, "nupkg", f"version {text('n:version')}")
     license_element = meta.find("n:license", ns)
-    check(license_element is not None and license_element.get("type") == "expression"
-          and license_element.text == LICENSE, "license is not the expression MIT")
-    check(text("n:licenseUrl") in LICENSE_URLS, f"licenseUrl {text('n:licenseUrl')}")
-    check(text("n:readme") == "README.md", f"readme {text('n:readme')}")
+    checks.check(license_element is not None and license_element.get("type") == "expression"
+          and license_element.text == LICENSE, "nupkg", "license is not the expression MIT")
+    checks.check(text("n:licenseUrl") in LICENSE_URLS, "nupkg", f"licenseUrl {text('n:licenseUrl')}")
+    checks.check(text("n:readme") == "README.md", "nupkg", f"readme {text('n:readme')}")
     repository = meta.find("n:repository", ns)
-    check(repository is not None and repository.get("type") == "git" and repository.get("url") == REPOSITORY,
+    checks.check(repository is not None and repository.get("type") == "git" and repository.get("url") == REPOSITORY, "nupkg",
           "repository")
-    check(bool(text("n:description")), "no description")
+    checks.check(bool(text("n:description")), "nupkg", "no description")
     groups = meta.findall("n:dependencies/n:group", ns)
-    check(sorted(g.get("targetFramework") for g in groups) == sorted(FRAMEWORKS.values())
-          and all(len(g) == 0 for g in groups), "not one empty dependency group per framework")
+    checks.check(sorted(g.get("targetFramework") for g in groups) == sorted(FRAMEWORKS.values())
+          and all(len(g) == 0 for g in groups), "nupkg", "not one empty dependency group per framework")
 
     print(f"{args.nupkg}:")
     for name in sorted(expected):
         print(f"  {name} ({len(expected[name])} bytes)")
-    print(f"{1 if not failures else 0} passed, {1 if failures else 0} failed")
-    return 1 if failures else 0
+    print(f"{1 if not checks.failures else 0} passed, {1 if checks.failures else 0} failed")
+    return 1 if checks.failures else 0
 
 
 if __name__ == "__main__":

@@ -19,6 +19,9 @@ import sys
 import tempfile
 import zipfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "tests", "support"))
+import checks  # noqa: E402
+
 TAG = "py3-none-win_amd64"
 PACKAGE = "quillmar_gpuinfo"
 DLL_NAME = "quillmar-dxgi-gpu-info.dll"
@@ -32,14 +35,6 @@ RUN_TIMEOUT_S = 120
 # The library the installed package looks for on this system (not Windows).
 LINUX_LIBRARY_NAME = "libquillmar-dxgi-gpu-info.so"
 
-failures = []
-
-
-def check(cond, message):
-    if not cond:
-        failures.append(message)
-        print(f"FAIL: {message}")
-    return cond
 
 
 def record_hash(data):
@@ -53,31 +48,31 @@ def install_and_run(wheel, package_files):
         pip = subprocess.run([sys.executable, "-m", "pip", "install", "--no-index", "--no-deps", "--no-compile",
                               "--disable-pip-version-check", "--platform", "win_amd64", "--only-binary=:all:",
                               "--target", target, wheel], capture_output=True, text=True, timeout=RUN_TIMEOUT_S)
-        if not check(pip.returncode == 0, f"pip install failed:\n{pip.stdout}{pip.stderr}"):
+        if not checks.check(pip.returncode == 0, "wheel", f"pip install failed:\n{pip.stdout}{pip.stderr}"):
             return
         print(f"  pip install {os.path.basename(wheel)}: {pip.stdout.strip().splitlines()[-1]}")
         for name, data in package_files.items():
             path = os.path.join(target, *name.split("/"))
-            check(os.path.isfile(path) and open(path, "rb").read() == data, f"installed {name} differs")
+            checks.check(os.path.isfile(path) and open(path, "rb").read() == data, "wheel", f"installed {name} differs")
         env = dict(os.environ, PYTHONPATH=target, PYTHONDONTWRITEBYTECODE="1")
         if sys.platform == "win32":
             # The launcher pip makes, and the DLL the wheel carries: a real run.
             command = [os.path.join(target, "Scripts", CONSOLE_SCRIPT + ".exe")]
         else:
             command = [sys.executable, os.path.join(target, "bin", CONSOLE_SCRIPT)]
-        check(os.path.isfile(command[-1]), f"no {CONSOLE_SCRIPT} command installed")
+        checks.check(os.path.isfile(command[-1]), "wheel", f"no {CONSOLE_SCRIPT} command installed")
         usage = subprocess.run([*command, "--help"], env=env, capture_output=True, timeout=RUN_TIMEOUT_S)
-        check(usage.returncode == 0 and b"quillmar-gpuinfo [--json | --version | --help]" in usage.stdout,
+        checks.check(usage.returncode == 0 and b"quillmar-gpuinfo [--json | --version | --help]" in usage.stdout, "wheel",
               f"{CONSOLE_SCRIPT} --help: exit {usage.returncode}\n{usage.stdout!r}{usage.stderr!r}")
         run = subprocess.run([*command, "--version"], env=env, capture_output=True, timeout=RUN_TIMEOUT_S)
         if sys.platform == "win32":
-            check(run.returncode == 0 and run.stdout == b"quillmar_gpuinfo 1.0.0 (library 1.0.0)\n",
+            checks.check(run.returncode == 0 and run.stdout == b"quillmar_gpuinfo 1.0.0 (library 1.0.0)\n", "wheel",
                   f"{CONSOLE_SCRIPT} --version: exit {run.returncode}\n{run.stdout!r}{run.stderr!r}")
             said = run.stdout.decode().strip()
         else:
             # No library this system can load beside the package: exit 3, naming the path tried.
             missing = os.path.join(target, PACKAGE, LINUX_LIBRARY_NAME)
-            check(run.returncode == 3 and f"quillmar_gpuinfo: cannot load {missing}: ".encode() in run.stderr,
+            checks.check(run.returncode == 3 and f"quillmar_gpuinfo: cannot load {missing}: ".encode() in run.stderr, "wheel",
                   f"{CONSOLE_SCRIPT} without a library: exit {run.returncode}\n{run.stderr!r}")
             said = run.stderr.decode().strip()
         print(f"  {CONSOLE_SCRIPT} --help: exit {usage.returncode}; --version: exit {run.returncode}, {said}")
@@ -90,7 +85,7 @@ def main():
     args = parser.parse_args()
 
     dist_info = f"{PACKAGE}-{args.version}.dist-info"
-    check(os.path.basename(args.wheel) == f"{PACKAGE}-{args.version}-{TAG}.whl", f"wheel name {args.wheel}")
+    checks.check(os.path.basename(args.wheel) == f"{PACKAGE}-{args.version}-{TAG}.whl", "wheel", f"wheel name {args.wheel}")
     package_files = {f"{PACKAGE}/{name}": open(os.path.join(args.package_dir, name), "rb").read()
                      for name in sorted(os.listdir(args.package_dir))
                      if name.endswith(".py") or name == "py.typed"}
@@ -100,45 +95,45 @@ def main():
     with zipfile.ZipFile(args.wheel) as wheel:
         names = wheel.namelist()
         contents = {name: wheel.read(name) for name in names}
-    check(len(set(names)) == len(names), "an entry twice")
+    checks.check(len(set(names)) == len(names), "wheel", "an entry twice")
 
     for name, data in package_files.items():
-        check(contents.get(name) == data, f"{name} is missing or differs from the source and build")
+        checks.check(contents.get(name) == data, "wheel", f"{name} is missing or differs from the source and build")
     metadata_files = {f"{dist_info}/{n}" for n in ("METADATA", "WHEEL", "RECORD", "entry_points.txt")}
-    check(sorted(names) == sorted({*package_files, *metadata_files}), f"entries {sorted(names)}")
+    checks.check(sorted(names) == sorted({*package_files, *metadata_files}), "wheel", f"entries {sorted(names)}")
 
     wheel_file = contents.get(f"{dist_info}/WHEEL", b"").decode()
-    check(f"Tag: {TAG}\n" in wheel_file and wheel_file.count("Tag:") == 1, f"WHEEL tags:\n{wheel_file}")
-    check("Root-Is-Purelib: false\n" in wheel_file, "Root-Is-Purelib is not false")
+    checks.check(f"Tag: {TAG}\n" in wheel_file and wheel_file.count("Tag:") == 1, "wheel", f"WHEEL tags:\n{wheel_file}")
+    checks.check("Root-Is-Purelib: false\n" in wheel_file, "wheel", "Root-Is-Purelib is not false")
     metadata = contents.get(f"{dist_info}/METADATA", b"").decode()
-    check("Name: quillmar-gpuinfo\n" in metadata and f"Version: {args.version}\n" in metadata,
+    checks.check("Name: quillmar-gpuinfo\n" in metadata and f"Version: {args.version}\n" in metadata, "wheel",
           f"METADATA:\n{metadata}")
     headers = metadata.split("\n\n", 1)[0].splitlines()
-    check(headers[:1] == [f"Metadata-Version: {METADATA_VERSION}"], f"METADATA declares {headers[:1]}")
+    checks.check(headers[:1] == [f"Metadata-Version: {METADATA_VERSION}"], "wheel", f"METADATA declares {headers[:1]}")
     later = [h for h in headers if h.startswith(LATER_FIELDS)]
-    check(not later, f"fields newer than metadata {METADATA_VERSION}: {later}")
-    check("License: MIT" in headers and "Classifier: License :: OSI Approved :: MIT License" in headers,
+    checks.check(not later, "wheel", f"fields newer than metadata {METADATA_VERSION}: {later}")
+    checks.check("License: MIT" in headers and "Classifier: License :: OSI Approved :: MIT License" in headers, "wheel",
           "no MIT license")
     urls = [h.split(": ", 1)[1].split(",")[0] for h in headers if h.startswith("Project-URL: ")]
-    check(sorted(urls) == sorted(PROJECT_URLS), f"project URLs {urls}")
-    check(contents.get(f"{dist_info}/entry_points.txt", b"").decode() == ENTRY_POINTS,
+    checks.check(sorted(urls) == sorted(PROJECT_URLS), "wheel", f"project URLs {urls}")
+    checks.check(contents.get(f"{dist_info}/entry_points.txt", b"").decode() == ENTRY_POINTS, "wheel",
           f"entry_points.txt: {contents.get(f'{dist_info}/entry_points.txt')!r}")
 
     rows = list(csv.reader(io.StringIO(contents.get(f"{dist_info}/RECORD", b"").decode())))
     listed = [row[0] for row in rows]
-    check(sorted(listed) == sorted(names) and len(set(listed)) == len(listed), f"RECORD lists {sorted(listed)}")
+    checks.check(sorted(listed) == sorted(names) and len(set(listed)) == len(listed), "wheel", f"RECORD lists {sorted(listed)}")
     for path, digest, size in rows:
         if path == f"{dist_info}/RECORD":
-            check(digest == "" and size == "", "RECORD hashes itself")
+            checks.check(digest == "" and size == "", "wheel", "RECORD hashes itself")
             continue
         data = contents.get(path, b"")
-        check(digest == record_hash(data) and size == str(len(data)), f"RECORD row of {path}: {digest} {size}")
+        checks.check(digest == record_hash(data) and size == str(len(data)), "wheel", f"RECORD row of {path}: {digest} {size}")
 
     for name in sorted(names):
         print(f"  {name} ({len(contents[name])} bytes)")
     install_and_run(args.wheel, package_files)
-    print(f"{1 if not failures else 0} passed, {1 if failures else 0} failed")
-    return 1 if failures else 0
+    print(f"{1 if not checks.failures else 0} passed, {1 if checks.failures else 0} failed")
+    return 1 if checks.failures else 0
 
 
 if __name__ == "__main__":
