@@ -51,28 +51,13 @@ fn reachable(case: &Case, reason_before: &str) {
     );
 }
 
-fn unreachable(reason: &str) {
-    let want = Error::Enumeration {
-        reason: reason.to_string(),
-    };
-    assert_eq!(quillmar_gpuinfo::adapters(), Err(want.clone()));
-    assert_eq!(quillmar_gpuinfo::last_error().unwrap(), reason);
-    assert_eq!(quillmar_gpuinfo::report(), Err(want.clone()));
-    assert_eq!(quillmar_gpuinfo::adapter_count(), Err(want.clone()));
-    for index in [0, 1, 99] {
-        assert_eq!(
-            quillmar_gpuinfo::vram_mb(index),
-            Err(want.clone()),
-            "vram_mb({index})"
-        );
-    }
-    // Past the C int there is no adapter, whatever DXGI does.
+/// What the table's failing calls (checked in `scenario`) leave out: past
+/// the C int there is no adapter, whatever DXGI does.
+fn unreachable() {
     assert_eq!(
         quillmar_gpuinfo::vram_mb(usize::MAX),
         Err(Error::Index(usize::MAX))
     );
-    let message = quillmar_gpuinfo::adapters().unwrap_err().to_string();
-    assert!(message.ends_with(reason), "{message}");
 }
 
 #[test]
@@ -88,7 +73,7 @@ fn scenario() {
     let reason_before = quillmar_gpuinfo::last_error().unwrap();
     match &case.reason {
         None => reachable(&case, &reason_before),
-        Some(reason) => unreachable(reason),
+        Some(_) => unreachable(),
     }
     for expected in &case.errors {
         let what = format!("{}({:?})", expected.call, expected.index);

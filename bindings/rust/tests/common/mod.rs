@@ -255,8 +255,15 @@ pub fn check_error<T: std::fmt::Debug>(
     index: Option<i64>,
 ) {
     match (kind, got) {
-        ("enumeration", Err(Error::Enumeration { reason: r })) => {
-            assert_eq!(Some(r.as_str()), reason, "{what}: the reason")
+        ("enumeration", Err(e @ Error::Enumeration { reason: r })) => {
+            assert_eq!(Some(r.as_str()), reason, "{what}: the reason");
+            // The message names it, and the library's own text is the same.
+            assert!(e.to_string().ends_with(r.as_str()), "{what}: {e}");
+            assert_eq!(
+                quillmar_gpuinfo::last_error().unwrap(),
+                *r,
+                "{what}: last_error()"
+            );
         }
         ("index", Err(Error::Index(i))) => {
             assert_eq!(Some(*i as i64), index, "{what}: the index named")
