@@ -18,6 +18,7 @@ import re
 import sys
 import tarfile
 import time
+import uuid
 import zipfile
 
 ZIP_EARLIEST = (1980, 1, 1, 0, 0, 0)
@@ -78,9 +79,21 @@ def normalize_spdx(src, dst):
         doc = json.load(f)
     doc["creationInfo"]["created"] = time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(epoch()))
     doc["documentNamespace"] = ""
+    # The tool lists files and packages in the order its threads finish, and
+    # gives the root package a random SWID tag id.
+    for key in ("files", "packages", "relationships", "documentDescribes"):
+        if isinstance(doc.get(key), list):
+            doc[key].sort(key=lambda item: json.dumps(item, sort_keys=True))
+    for package in doc.get("packages", []):
+        package.get("hasFiles", []).sort()
+        for ref in package.get("externalRefs", []):
+            locator = ref.get("referenceLocator", "")
+            if "tag_id=" in locator:
+                stable = uuid.uuid5(uuid.NAMESPACE_URL, locator.split("?")[0])
+                ref["referenceLocator"] = re.sub(r"tag_id=[0-9a-fA-F-]+", f"tag_id={stable}", locator)
     digest = hashlib.sha256(json.dumps(doc, sort_keys=True).encode()).hexdigest()
     doc["documentNamespace"] = (f"https://github.com/quillmar/quillmar-dxgi-gpu-info/"
-                                f"{doc['name']}/{digest}")
+                                f"{doc['name'].replace(' ', '-')}/{digest}")
     with open(dst, "w", encoding="utf-8", newline="\n") as f:
         json.dump(doc, f, indent=2, sort_keys=True)
         f.write("\n")
