@@ -128,7 +128,7 @@ mkdir -p "$maven_dir" "$stage/java"
 maven_repository=()
 if [ -d /usr/share/maven-repo ]; then maven_repository=(--offline --settings bindings/java/debian-settings.xml); fi
 mvn "${maven_repository[@]}" --batch-mode --quiet -Dstyle.color=never --file bindings/java/pom.xml \
-  -Dgpuinfo.build.dir="$stage/java/target" -Dgpuinfo.dll.dir="$stage" -Dmaven.test.skip=true package
+  -Dgpuinfo.build.dir="$stage/java/target" -Dgpuinfo.dll.dir="$stage" -Dmaven.test.skip=true package >/dev/null
 cp "$stage/java/target/quillmar-gpuinfo-$version.jar" "$base.jar"
 cp bindings/java/pom.xml "$base.pom"
 jar_date="$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%dT%H:%M:%SZ)"
