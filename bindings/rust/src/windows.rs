@@ -17,7 +17,11 @@ type Handle = *mut std::ffi::c_void;
 
 #[link(name = "kernel32")]
 extern "system" {
-    fn CreateMutexW(attributes: *mut std::ffi::c_void, initial_owner: i32, name: *const u16) -> Handle;
+    fn CreateMutexW(
+        attributes: *mut std::ffi::c_void,
+        initial_owner: i32,
+        name: *const u16,
+    ) -> Handle;
     fn WaitForSingleObject(handle: Handle, milliseconds: u32) -> u32;
     fn ReleaseMutex(handle: Handle) -> i32;
     fn GetLastError() -> u32;
@@ -37,14 +41,19 @@ impl Named {
         use std::sync::atomic::Ordering;
         let mut handle = NAMED.load(Ordering::Relaxed) as Handle;
         if handle.is_null() {
-            let name: Vec<u16> = lock_name(std::process::id()).encode_utf16().chain(Some(0)).collect();
+            let name: Vec<u16> = lock_name(std::process::id())
+                .encode_utf16()
+                .chain(Some(0))
+                .collect();
             // SAFETY: the name is NUL-terminated UTF-16; no attributes means the
             // token's default security.
             handle = unsafe { CreateMutexW(std::ptr::null_mut(), 0, name.as_ptr()) };
             if handle.is_null() {
                 return Err(Error::Enumeration {
                     // SAFETY: reads this thread's last error.
-                    reason: format!("no process lock: CreateMutexW failed with {}", unsafe { GetLastError() }),
+                    reason: format!("no process lock: CreateMutexW failed with {}", unsafe {
+                        GetLastError()
+                    }),
                 });
             }
             NAMED.store(handle as usize, Ordering::Relaxed);
@@ -218,7 +227,10 @@ pub fn vram_mb(index: usize) -> Result<u32, Error> {
         if report.is_null() {
             return Err(failure(library));
         }
-        match parse_report(&copy_text(report))?.iter().find(|a| a.index as usize == index) {
+        match parse_report(&copy_text(report))?
+            .iter()
+            .find(|a| a.index as usize == index)
+        {
             Some(adapter) => Ok(adapter.dedicated_vram_mb.min(i32::MAX as u64) as u32),
             None => Err(Error::Index(index)),
         }

@@ -38,7 +38,9 @@ fn every_report_is_whole_across_two_copies() {
     let plugins: Vec<libloading::Library> = ["plugin_a.dll", "plugin_b.dll"]
         .iter()
         // SAFETY: the plugins' DllMain is the standard library's own.
-        .map(|name| unsafe { libloading::Library::new(common::beside_executable(name)) }.expect(name))
+        .map(|name| {
+            unsafe { libloading::Library::new(common::beside_executable(name)) }.expect(name)
+        })
         .collect();
     let calls: Vec<ReportCall> = plugins
         .iter()
