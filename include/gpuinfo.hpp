@@ -3,9 +3,14 @@
  * exceptions. Header-only; link the import library as for gpuinfo.h.
  *
  * Every call holds one lock and copies the library's texts before letting
- * go of it, so threads may call freely. The lock is an inline variable: one
- * per program or DLL (module) that includes this header; two modules of one
- * process calling the library each need to keep to their own lock.
+ * go of it, so threads may call freely. On Windows the lock is the named
+ * mutex "Local\quillmar-dxgi-gpu-info-<pid>" that every binding of the
+ * library takes too, so any mix of modules and languages in one process is
+ * kept apart. It is made with the process token's default security, so
+ * another user's object of that name can't be opened; one that is held for
+ * more than 30 seconds (never, by a call of the library) makes the call
+ * throw error rather than hang. A holder that ended without letting go
+ * counts as let go: every call rewrites the texts whole.
  *
  *     for (const auto &a : quillmar::gpuinfo::adapters())
  *         std::cout << a.index << "  " << a.name << "  " << a.dedicated_vram_mb << " MiB\n";
@@ -22,6 +27,10 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace quillmar::gpuinfo {
 
@@ -56,27 +65,65 @@ inline int vram_mb(int index);          /* dedicated MiB of adapter `index`; thr
 
 namespace detail {
 
-inline std::mutex lock; /* every call of the library made through this header */
-
 constexpr int usual_adapters = 16; /* what the library lists at most */
+
+#ifdef _WIN32
+constexpr DWORD lock_wait_ms = 30000;
+
+inline std::wstring lock_name()
+{
+    return L"Local\\quillmar-dxgi-gpu-info-" + std::to_wstring(GetCurrentProcessId());
+}
+
+/* Holds the process-wide named mutex for one call. */
+class hold {
+public:
+    hold()
+    {
+        static HANDLE mutex = CreateMutexW(nullptr, FALSE, lock_name().c_str());
+        if (!mutex)
+            throw error("no process lock: CreateMutexW failed with " + std::to_string(GetLastError()));
+        DWORD got = WaitForSingleObject(mutex, lock_wait_ms);
+        if (got != WAIT_OBJECT_0 && got != WAIT_ABANDONED)
+            throw error("no process lock: WaitForSingleObject gave " + std::to_string(got));
+        mutex_ = mutex;
+    }
+    ~hold() { ReleaseMutex(mutex_); }
+    hold(const hold &) = delete;
+    hold &operator=(const hold &) = delete;
+
+private:
+    HANDLE mutex_;
+};
+#else
+inline std::mutex lock;
+
+class hold {
+public:
+    hold() { lock.lock(); }
+    ~hold() { lock.unlock(); }
+    hold(const hold &) = delete;
+    hold &operator=(const hold &) = delete;
+};
+#endif
 
 } // namespace detail
 
 inline std::string version()
 {
-    std::lock_guard<std::mutex> hold(detail::lock);
+    detail::hold held;
     return gpuinfo_version();
 }
 
 inline std::string last_error()
 {
-    std::lock_guard<std::mutex> hold(detail::lock);
+    detail::hold held;
     return gpuinfo_last_error();
 }
 
 inline std::string report()
 {
-    std::lock_guard<std::mutex> hold(detail::lock);
+    detail::hold held;
     const char *json = gpuinfo_get_json();
     if (!json)
         throw error(gpuinfo_last_error());
@@ -89,7 +136,7 @@ inline std::vector<adapter> adapters()
     std::size_t at = 0;
     int count;
     {
-        std::lock_guard<std::mutex> hold(detail::lock);
+        detail::hold held;
         const char *json = gpuinfo_get_json();
         if (!json)
             throw error(gpuinfo_last_error());
@@ -113,7 +160,7 @@ inline std::vector<adapter> adapters()
 
 inline int adapter_count()
 {
-    std::lock_guard<std::mutex> hold(detail::lock);
+    detail::hold held;
     int count = gpuinfo_adapter_count();
     if (count < 0)
         throw error(gpuinfo_last_error());
@@ -122,14 +169,24 @@ inline int adapter_count()
 
 inline int vram_mb(int index)
 {
-    std::lock_guard<std::mutex> hold(detail::lock);
+    detail::hold held;
     int mib = gpuinfo_vram_mb(index);
     if (mib >= 0)
         return mib;
-    /* -1 stands for both a failed enumeration and no adapter at `index`:
-     * one more report tells them apart. */
-    if (!gpuinfo_get_json())
+    /* -1 stands for both a failed enumeration and no adapter at `index`; the
+     * answer comes from one report, so DXGI recovering in between can't turn
+     * a failure into "no adapter". */
+    const char *json = gpuinfo_get_json();
+    if (!json)
         throw error(gpuinfo_last_error());
+    std::vector<gpuinfo_adapter> records(detail::usual_adapters);
+    std::size_t at = 0;
+    int count = gpuinfo_read_report(json, records.data(), static_cast<int>(records.size()), &at);
+    for (int i = 0; i < count && i < static_cast<int>(records.size()); ++i)
+        if (index >= 0 && records[static_cast<std::size_t>(i)].index == index) {
+            std::uint64_t mb = records[static_cast<std::size_t>(i)].dedicated_vram_mb;
+            return mb > 2147483647u ? 2147483647 : static_cast<int>(mb);
+        }
     throw std::out_of_range("quillmar::gpuinfo::vram_mb: no adapter at index " + std::to_string(index));
 }
 

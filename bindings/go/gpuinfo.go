@@ -14,6 +14,8 @@ package gpuinfo
 import (
 	"encoding/json"
 	"errors"
+	"strconv"
+	"strings"
 )
 
 // LibraryName is the DLL's file name; Load("") looks for it beside the
@@ -73,6 +75,23 @@ var (
 	// ErrUnsupported is every call's error on anything but Windows x64.
 	ErrUnsupported = errors.New("gpuinfo: only Windows on x64 (amd64) is supported")
 )
+
+// lockNamePattern names the Windows mutex that every binding of the library
+// holds across each call and the copy of its text, {pid} the decimal process
+// id: the library's texts are one per process, whatever copies of this
+// package or other languages call it. It is made with the process token's
+// default security, so another user's object of that name can't be opened;
+// one held longer than lockWaitMs (which no call of the library takes) is an
+// *Error rather than a hang. A holder that ended without letting go counts as
+// let go: every call rewrites the texts whole.
+const (
+	lockNamePattern = `Local\quillmar-dxgi-gpu-info-{pid}`
+	lockWaitMs      = 30000
+)
+
+func lockName(pid int) string {
+	return strings.Replace(lockNamePattern, "{pid}", strconv.Itoa(pid), 1)
+}
 
 // unknownReason is only reached if the library failed without saying why.
 const unknownReason = "adapter enumeration failed"

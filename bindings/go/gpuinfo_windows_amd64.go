@@ -8,6 +8,7 @@ import (
 	"math"
 	"os"
 	"path/filepath"
+	"runtime"
 	"sync"
 	"syscall"
 	"unsafe"
@@ -25,7 +26,55 @@ type library struct {
 var (
 	mu     sync.Mutex
 	loaded *library
+	// The process-wide named mutex, made on first use.
+	processMutex syscall.Handle
 )
+
+var (
+	kernel32            = syscall.NewLazyDLL("kernel32.dll")
+	createMutexW        = kernel32.NewProc("CreateMutexW")
+	waitForSingleObject = kernel32.NewProc("WaitForSingleObject")
+	releaseMutex        = kernel32.NewProc("ReleaseMutex")
+)
+
+const (
+	waitObject0   = 0
+	waitAbandoned = 0x80
+)
+
+// hold takes the lock of every call: mu for this copy of the package, and
+// the named mutex every binding of the library in this process takes. The
+// mutex belongs to a thread, so the goroutine keeps to its thread until the
+// returned function lets go of both.
+func hold() (func(), error) {
+	mu.Lock()
+	runtime.LockOSThread()
+	fail := func(err error) (func(), error) {
+		runtime.UnlockOSThread()
+		mu.Unlock()
+		return nil, err
+	}
+	if processMutex == 0 {
+		name, err := syscall.UTF16PtrFromString(lockName(os.Getpid()))
+		if err != nil {
+			return fail(&Error{Reason: "no process lock: " + err.Error()})
+		}
+		h, _, callErr := createMutexW.Call(0, 0, uintptr(unsafe.Pointer(name)))
+		if h == 0 {
+			return fail(&Error{Reason: fmt.Sprintf("no process lock: CreateMutexW failed: %v", callErr)})
+		}
+		processMutex = syscall.Handle(h)
+	}
+	got, _, _ := waitForSingleObject.Call(uintptr(processMutex), lockWaitMs)
+	if got != waitObject0 && got != waitAbandoned {
+		return fail(&Error{Reason: fmt.Sprintf("no process lock: WaitForSingleObject gave %#x", got)})
+	}
+	return func() {
+		releaseMutex.Call(uintptr(processMutex))
+		runtime.UnlockOSThread()
+		mu.Unlock()
+	}, nil
+}
 
 // Load loads the DLL at path, made absolute first, or the one beside the
 // executable when path is "". A file that can't be loaded or lacks one of
@@ -137,8 +186,11 @@ func failure(l *library) error {
 
 // Version is the library's version, "1.0.0".
 func Version() (string, error) {
-	mu.Lock()
-	defer mu.Unlock()
+	unlock, err := hold()
+	if err != nil {
+		return "", err
+	}
+	defer unlock()
 	l, err := current()
 	if err != nil {
 		return "", err
@@ -151,8 +203,11 @@ func Version() (string, error) {
 // when they succeed). It is "" too when the DLL can't be loaded: the other
 // calls return that error.
 func LastError() string {
-	mu.Lock()
-	defer mu.Unlock()
+	unlock, err := hold()
+	if err != nil {
+		return ""
+	}
+	defer unlock()
 	l, err := current()
 	if err != nil {
 		return ""
@@ -163,8 +218,11 @@ func LastError() string {
 // Report is the library's JSON report, unchanged. A failed enumeration is
 // an *Error.
 func Report() (string, error) {
-	mu.Lock()
-	defer mu.Unlock()
+	unlock, err := hold()
+	if err != nil {
+		return "", err
+	}
+	defer unlock()
 	l, err := current()
 	if err != nil {
 		return "", err
@@ -189,8 +247,11 @@ func Adapters() ([]Adapter, error) {
 // AdapterCount is the number of adapters that are not software adapters. A
 // failed enumeration is an *Error, with -1.
 func AdapterCount() (int, error) {
-	mu.Lock()
-	defer mu.Unlock()
+	unlock, err := hold()
+	if err != nil {
+		return -1, err
+	}
+	defer unlock()
 	l, err := current()
 	if err != nil {
 		return -1, err
@@ -212,8 +273,11 @@ func VRAMMB(index int) (int, error) {
 	if index < math.MinInt32 || index > math.MaxInt32 {
 		return -1, indexError(index)
 	}
-	mu.Lock()
-	defer mu.Unlock()
+	unlock, err := hold()
+	if err != nil {
+		return -1, err
+	}
+	defer unlock()
 	l, err := current()
 	if err != nil {
 		return -1, err
@@ -222,10 +286,21 @@ func VRAMMB(index int) (int, error) {
 	if mb >= 0 {
 		return mb, nil
 	}
-	// -1 is both answers; the last-error text may be left over from an
-	// earlier failure, so one more enumeration tells them apart.
-	if call(l.getJSON) == 0 {
+	// -1 is both answers; one report answers, so DXGI recovering in
+	// between can't turn a failure into "no adapter".
+	p := call(l.getJSON)
+	if p == 0 {
 		return -1, failure(l)
+	}
+	if adapters, err := parseReport(text(p)); err == nil && index >= 0 {
+		for _, a := range adapters {
+			if a.Index == index {
+				if a.DedicatedVRAMMB > math.MaxInt32 {
+					return math.MaxInt32, nil
+				}
+				return int(a.DedicatedVRAMMB), nil
+			}
+		}
 	}
 	return -1, indexError(index)
 }

@@ -144,6 +144,10 @@ type casesFile struct {
 		Name  string `json:"name"`
 		Steps []step `json:"steps"`
 	} `json:"sequences"`
+	Lock struct {
+		Name   string `json:"name"`
+		WaitMs int    `json:"wait_ms"`
+	} `json:"lock"`
 }
 
 func besideExecutable(t *testing.T, name string) string {
@@ -247,6 +251,17 @@ func checkKind(t *testing.T, what string, err error, kind, reason string) {
 		}
 	default:
 		t.Fatalf("cases.json names an unknown error kind %q", kind)
+	}
+}
+
+// The named mutex is the one every binding of the library takes.
+func TestLockName(t *testing.T) {
+	lock := readCases(t).Lock
+	if lockNamePattern != lock.Name || lockWaitMs != lock.WaitMs {
+		t.Errorf("lock %q, %d ms; the bindings share %q, %d ms", lockNamePattern, lockWaitMs, lock.Name, lock.WaitMs)
+	}
+	if got, want := lockName(4242), strings.Replace(lock.Name, "{pid}", "4242", 1); got != want {
+		t.Errorf("lockName(4242) = %q, want %q", got, want)
 	}
 }
 

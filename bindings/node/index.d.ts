@@ -23,17 +23,27 @@ export interface Adapter {
 /**
  * DXGI could not be reached (code "GPUINFO_ENUM_FAILED", reason the library's
  * last-error text, also the message), or the library could not be loaded
- * (code "GPUINFO_LOAD_FAILED", path the absolute path tried, named in the message).
+ * (code "GPUINFO_LOAD_FAILED", path the absolute path tried, named in the message),
+ * or the process-wide lock could not be made or taken (code "GPUINFO_LOCK_FAILED").
  */
 export class GpuInfoError extends Error {
   readonly name: 'GpuInfoError';
-  readonly code: 'GPUINFO_ENUM_FAILED' | 'GPUINFO_LOAD_FAILED';
+  readonly code: 'GPUINFO_ENUM_FAILED' | 'GPUINFO_LOAD_FAILED' | 'GPUINFO_LOCK_FAILED';
   readonly reason: string;
   readonly path?: string;
 }
 
 /** File name of the library, loaded by default from this package's folder. */
 export const DLL_NAME: 'quillmar-dxgi-gpu-info.dll';
+
+/** Name of the Windows mutex every binding of the library holds across each call, {pid} the process id. */
+export const LOCK_NAME: 'Local\\quillmar-dxgi-gpu-info-{pid}';
+
+/** How long a call waits for that mutex before throwing GpuInfoError, milliseconds. */
+export const LOCK_WAIT_MS: number;
+
+/** LOCK_NAME for process `pid` (default: this one). */
+export function lockName(pid?: number): string;
 
 /** Loads the library from `path` made absolute (default: beside index.js); returns that absolute path. Throws GpuInfoError if it can't be loaded. */
 export function load(path?: string): string;

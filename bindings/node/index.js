@@ -5,8 +5,13 @@
 //
 // Worker threads each load this module afresh, with their own koffi handle
 // on the one DLL of the process, so a JS flag can't keep their calls apart:
-// every call holds a Windows mutex named after the process, which every
-// worker's copy of this module opens.
+// every call holds a Windows mutex named after the process (LOCK_NAME), which
+// every worker's copy of this module, and every other binding of the library
+// in the process, opens. It is made with the process token's default
+// security, so another user's object of that name can't be opened; one held
+// longer than LOCK_WAIT_MS (which no call of the library takes) throws
+// GpuInfoError rather than hang. A holder that ended without letting go
+// counts as let go: every call rewrites the texts whole.
 
 const path = require('node:path');
 const koffi = require('koffi');
@@ -19,8 +24,11 @@ const ENUM_FAILED = 'GPUINFO_ENUM_FAILED';
 const LOAD_FAILED = 'GPUINFO_LOAD_FAILED';
 // Only reached if the library failed without saying why.
 const UNKNOWN_REASON = 'adapter enumeration failed';
-// WaitForSingleObject: no time-out; owned, or owned after its holder ended.
-const INFINITE = 0xffffffff;
+// The lock every binding of the library shares; {pid} is the process id.
+const LOCK_NAME = 'Local\\quillmar-dxgi-gpu-info-{pid}';
+const LOCK_WAIT_MS = 30000;
+const LOCK_FAILED = 'GPUINFO_LOCK_FAILED';
+// WaitForSingleObject: owned, or owned after its holder ended.
 const WAIT_OBJECT_0 = 0;
 const WAIT_ABANDONED = 0x80;
 
@@ -44,6 +52,16 @@ let lib = null;
 let calls = null;
 let lock = null;
 
+/** LOCK_NAME for process `pid` (default: this one). */
+function lockName(pid = process.pid) {
+  return LOCK_NAME.replace('{pid}', String(pid));
+}
+
+function lockError(why) {
+  const reason = `no process lock: ${why}`;
+  return new GpuInfoError(reason, { code: LOCK_FAILED, reason });
+}
+
 // The process-wide lock, made on first use.
 function processLock() {
   if (lock) return lock;
@@ -51,12 +69,13 @@ function processLock() {
   const createMutex = kernel32.func('void *__stdcall CreateMutexW(void *attributes, int initialOwner, const char16_t *name)');
   const wait = kernel32.func('uint32 __stdcall WaitForSingleObject(void *handle, uint32 ms)');
   const release = kernel32.func('int __stdcall ReleaseMutex(void *handle)');
-  const handle = createMutex(null, 0, `Local\\quillmar-dxgi-gpu-info-${process.pid}`);
-  if (!handle) throw new Error('CreateMutexW failed: no lock for the library calls');
+  const lastError = kernel32.func('uint32 __stdcall GetLastError(void)');
+  const handle = createMutex(null, 0, lockName());
+  if (!handle) throw lockError(`CreateMutexW failed with ${lastError()}`);
   lock = {
     hold(fn) {
-      const got = wait(handle, INFINITE);
-      if (got !== WAIT_OBJECT_0 && got !== WAIT_ABANDONED) throw new Error(`WaitForSingleObject gave ${got}`);
+      const got = wait(handle, LOCK_WAIT_MS);
+      if (got !== WAIT_OBJECT_0 && got !== WAIT_ABANDONED) throw lockError(`WaitForSingleObject gave ${got}`);
       try {
         return fn();
       } finally {
@@ -182,13 +201,18 @@ function vramMb(index) {
   return withLibrary((c) => {
     const mb = c.vramMb(index);
     if (mb >= 0) return mb;
-    // -1 is both answers, and the last-error text may be left from an
-    // earlier failure: one more enumeration tells them apart.
-    if (c.getJson() === null) throw enumerationError(c);
+    // -1 is both answers; one report answers, so DXGI recovering in between
+    // can't turn a failure into "no adapter".
+    const json = c.getJson();
+    if (json === null) throw enumerationError(c);
+    const adapter = index >= 0 && JSON.parse(json).adapters.find((a) => a.index === index);
+    if (adapter) return Math.min(adapter.dedicated_vram_mb, INT32_MAX);
     const err = new RangeError(`no adapter at index ${index}`);
     err.code = 'ERR_OUT_OF_RANGE';
     throw err;
   });
 }
 
-module.exports = { load, version, lastError, report, adapters, adapterCount, vramMb, GpuInfoError, DLL_NAME };
+module.exports = {
+  load, version, lastError, report, adapters, adapterCount, vramMb, lockName, GpuInfoError, DLL_NAME, LOCK_NAME, LOCK_WAIT_MS,
+};

@@ -2,7 +2,8 @@
  * its import library as C++ hosts link it, with the dxgi.dll test double
  * handed to it through the seam: the shared binding cases and sequences
  * (bindings/testdata/cases.json), and many threads calling adapters() while
- * every enumeration lists a new generation.
+ * every enumeration lists a new generation, from this program alone and from
+ * it and a plugin DLL with its own copy of the wrapper at once.
  *   test_cpp_wrapper        the cases through the seam
  *   test_cpp_wrapper wine   the "wine" case: the system's own DXGI (Wine's)
  *   test_cpp_wrapper system the "system" case: any machine's own DXGI */
@@ -209,20 +210,31 @@ unsigned whole_generation(const std::vector<gpu::adapter> &got)
     return g;
 }
 
+using plugin_call = int (*)(std::vector<gpu::adapter> *);
+
 /* Threads calling adapters() while each enumeration lists the next
- * generation: every result one whole report, each generation seen once. */
-void check_threads()
+ * generation: every result one whole report, each generation seen once.
+ * With a plugin, every other thread calls through the plugin's copy of the
+ * wrapper, which shares no variable with this program's. */
+void check_threads(plugin_call plugin)
 {
-    harness_row = "changing";
+    harness_row = plugin ? "changing, program and plugin" : "changing";
     use_scenario("changing");
     std::vector<std::vector<unsigned>> seen(threads);
     std::vector<std::thread> running;
     for (int t = 0; t < threads; ++t)
-        running.emplace_back([&seen, t] {
+        running.emplace_back([&seen, t, plugin] {
+            bool through_plugin = plugin && t % 2 == 1;
             for (int k = 0; k < calls_per_thread; ++k) {
                 unsigned g = 0; /* a report the reader refuses is torn too */
                 try {
-                    g = whole_generation(gpu::adapters());
+                    if (through_plugin) {
+                        std::vector<gpu::adapter> got;
+                        if (plugin(&got) == 0)
+                            g = whole_generation(got);
+                    } else {
+                        g = whole_generation(gpu::adapters());
+                    }
                 } catch (const std::exception &) {
                 }
                 seen[static_cast<std::size_t>(t)].push_back(g);
@@ -240,8 +252,8 @@ void check_threads()
     for (std::size_t i = 0; i < each.size(); ++i)
         each[i] = static_cast<unsigned>(i + 1);
     ok(torn > 0 || all == each, "generations 1 to %llu, each once", static_cast<unsigned long long>(each.size()));
-    printf("%d threads x %d calls of adapters(): %lld whole reports, %lld torn\n", threads, calls_per_thread,
-           static_cast<long long>(all.size()) - torn, torn);
+    printf("%d threads x %d calls of adapters()%s: %lld whole reports, %lld torn\n", threads, calls_per_thread,
+           plugin ? ", half through the plugin" : "", static_cast<long long>(all.size()) - torn, torn);
     harness_row = nullptr;
 }
 
@@ -276,6 +288,10 @@ int main(int argc, char **argv)
         }
         harness_row = nullptr;
     }
-    check_threads();
+    check_threads(nullptr);
+    HMODULE plugin = LoadLibraryA("wrapper_plugin.dll");
+    if (!plugin)
+        harness_fatal("wrapper_plugin.dll is not beside the program");
+    check_threads(reinterpret_cast<plugin_call>(reinterpret_cast<void (*)()>(GetProcAddress(plugin, "plugin_adapters"))));
     return harness_finish();
 }

@@ -16,7 +16,9 @@ namespace Quillmar.Graphics
     /// <remarks>
     /// The library answers one call at a time and rewrites its texts on later
     /// calls: every member here holds one lock and copies the text it gets
-    /// before letting go of it, so threads may share the class.
+    /// before letting go of it, so threads may share the class. On Windows the
+    /// lock is a named mutex of the process that every binding of the library
+    /// takes, so other AssemblyLoadContexts and languages are kept apart too.
     /// </remarks>
     public static class GpuInfo
     {
@@ -49,7 +51,6 @@ namespace Quillmar.Graphics
             internal VramCall VramMb;
         }
 
-        private static readonly object Gate = new object();
         private static Library loaded;
 
         /// <summary>
@@ -88,7 +89,7 @@ namespace Quillmar.Graphics
         /// </summary>
         public static string Load(string path = null)
         {
-            lock (Gate)
+            using (ProcessLock.Hold())
                 return LoadLocked(path);
         }
 
@@ -162,7 +163,7 @@ namespace Quillmar.Graphics
         {
             get
             {
-                lock (Gate)
+                using (ProcessLock.Hold())
                     return Text.Utf8(Current.Version());
             }
         }
@@ -175,7 +176,7 @@ namespace Quillmar.Graphics
         {
             get
             {
-                lock (Gate)
+                using (ProcessLock.Hold())
                     return Text.Utf8(Current.LastError());
             }
         }
@@ -188,7 +189,7 @@ namespace Quillmar.Graphics
 
         private static byte[] ReportBytes()
         {
-            lock (Gate)
+            using (ProcessLock.Hold())
             {
                 Library library = Current;
                 IntPtr report = library.GetJson();
@@ -215,7 +216,7 @@ namespace Quillmar.Graphics
         /// <summary>Number of adapters that are not software adapters. Throws <see cref="GpuInfoException"/>.</summary>
         public static int AdapterCount()
         {
-            lock (Gate)
+            using (ProcessLock.Hold())
             {
                 Library library = Current;
                 int count = library.AdapterCount();
@@ -233,17 +234,21 @@ namespace Quillmar.Graphics
         /// </summary>
         public static int VramMb(int index)
         {
-            lock (Gate)
+            using (ProcessLock.Hold())
             {
                 Library library = Current;
                 int mb = library.VramMb(index);
                 if (mb >= 0)
                     return mb;
-                // The library says -1 for both; whether a report can be had
-                // tells them apart, at the cost of one more enumeration on this
-                // path only.
-                if (library.GetJson() == IntPtr.Zero)
+                // The library says -1 for both; one report answers, so DXGI
+                // recovering in between can't turn a failure into "no adapter".
+                IntPtr report = library.GetJson();
+                if (report == IntPtr.Zero)
                     throw Failure(library);
+                if (index >= 0)
+                    foreach (Adapter adapter in ParseReport(Text.Bytes(report)))
+                        if (adapter.Index == index)
+                            return (int)Math.Min(adapter.DedicatedVramMb, int.MaxValue);
                 throw new ArgumentOutOfRangeException("index", index, "no adapter at this index");
             }
         }

@@ -88,6 +88,13 @@ function assertWellFormed(adapter, position) {
   assert.equal(adapter.software, adapter.vendor_id === 0x1414, `software ${adapter.software}`);
 }
 
+test('the process lock has the name every binding shares', () => {
+  assert.equal(gpu.LOCK_NAME, table.lock.name);
+  assert.equal(gpu.LOCK_WAIT_MS, table.lock.wait_ms);
+  assert.equal(gpu.lockName(4242), table.lock.name.replace('{pid}', '4242'));
+  assert.equal(gpu.lockName(), table.lock.name.replace('{pid}', String(process.pid)));
+});
+
 test('version is the library version', () => {
   assert.equal(gpu.version(), '1.0.0');
 });

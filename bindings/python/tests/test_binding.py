@@ -149,6 +149,17 @@ class Errors(unittest.TestCase):
                         self.assertEqual(CALLS[step["call"]](*args), step["result"])
 
 
+class ProcessLock(unittest.TestCase):
+    def test_the_name_every_binding_takes(self) -> None:
+        """The named mutex is the one the shared definition gives, so this
+        package and every other binding in a process take the same lock."""
+        lock = TABLE["lock"]
+        self.assertEqual(gpu.LOCK_NAME, lock["name"])
+        self.assertEqual(gpu.LOCK_WAIT_MS, lock["wait_ms"])
+        self.assertEqual(gpu.lock_name(4242), lock["name"].replace("{pid}", "4242"))
+        self.assertEqual(gpu.lock_name(), lock["name"].replace("{pid}", str(os.getpid())))
+
+
 class Concurrency(unittest.TestCase):
     THREADS = 8
     CALLS_EACH = 250

@@ -19,6 +19,26 @@ mod sys;
 /// under this name in the folder of the running executable.
 pub const LIBRARY_NAME: &str = "quillmar-dxgi-gpu-info.dll";
 
+/// The Windows named mutex every binding of the library holds across each
+/// call and the copy of its text, `{pid}` standing for the decimal process
+/// id: the library's texts are one per process, so every copy of this crate
+/// (two cdylibs, say) and every other language in the process takes it. It
+/// is made with the process token's default security, so another user's
+/// object of that name can't be opened; one held longer than
+/// [`LOCK_WAIT_MS`] (which no call of the library takes) gives
+/// [`Error::Enumeration`] rather than a hang. A holder that ended without
+/// letting go counts as let go: every call rewrites the texts whole.
+/// A host calling the DLL through an FFI of its own takes the same lock.
+pub const LOCK_NAME: &str = "Local\\quillmar-dxgi-gpu-info-{pid}";
+
+/// How long a call waits for the lock of [`LOCK_NAME`], milliseconds.
+pub const LOCK_WAIT_MS: u32 = 30_000;
+
+/// [`LOCK_NAME`] for the process `pid`.
+pub fn lock_name(pid: u32) -> String {
+    LOCK_NAME.replace("{pid}", &pid.to_string())
+}
+
 /// One graphics adapter, as the library's report describes it. Field names
 /// are the report's keys.
 #[derive(Debug, Clone, PartialEq, Eq, Hash, Deserialize)]
@@ -138,7 +158,7 @@ struct Report {
     adapters: Vec<Adapter>,
 }
 
-fn parse_report(report: &str) -> Result<Vec<Adapter>, Error> {
+pub(crate) fn parse_report(report: &str) -> Result<Vec<Adapter>, Error> {
     // The library writes strict JSON; a report that doesn't parse comes from
     // a DLL that is not this library's version.
     serde_json::from_str::<Report>(report)

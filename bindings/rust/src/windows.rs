@@ -1,7 +1,8 @@
 //! The library's five calls through libloading. The library answers one
 //! call at a time and rewrites its texts in place on later calls, so every
 //! call here holds one process-wide lock and copies the text it gets before
-//! letting go of it.
+//! letting go of it: `LOADED` for this copy of the crate, and the named
+//! mutex of `LOCK_NAME` for every copy and binding in the process.
 
 use std::ffi::CStr;
 use std::os::raw::{c_char, c_int};
@@ -10,7 +11,69 @@ use std::sync::{Mutex, MutexGuard, PoisonError};
 
 use libloading::Library;
 
-use crate::{Error, LIBRARY_NAME};
+use crate::{lock_name, parse_report, Error, LIBRARY_NAME, LOCK_WAIT_MS};
+
+type Handle = *mut std::ffi::c_void;
+
+#[link(name = "kernel32")]
+extern "system" {
+    fn CreateMutexW(
+        attributes: *mut std::ffi::c_void,
+        initial_owner: i32,
+        name: *const u16,
+    ) -> Handle;
+    fn WaitForSingleObject(handle: Handle, milliseconds: u32) -> u32;
+    fn ReleaseMutex(handle: Handle) -> i32;
+    fn GetLastError() -> u32;
+}
+
+const WAIT_OBJECT_0: u32 = 0;
+const WAIT_ABANDONED: u32 = 0x80;
+
+/// The process-wide mutex, made on first use; only touched under `LOADED`.
+static NAMED: std::sync::atomic::AtomicUsize = std::sync::atomic::AtomicUsize::new(0);
+
+/// The named mutex, held until dropped.
+struct Named(Handle);
+
+impl Named {
+    fn take() -> Result<Named, Error> {
+        use std::sync::atomic::Ordering;
+        let mut handle = NAMED.load(Ordering::Relaxed) as Handle;
+        if handle.is_null() {
+            let name: Vec<u16> = lock_name(std::process::id())
+                .encode_utf16()
+                .chain(Some(0))
+                .collect();
+            // SAFETY: the name is NUL-terminated UTF-16; no attributes means the
+            // token's default security.
+            handle = unsafe { CreateMutexW(std::ptr::null_mut(), 0, name.as_ptr()) };
+            if handle.is_null() {
+                return Err(Error::Enumeration {
+                    // SAFETY: reads this thread's last error.
+                    reason: format!("no process lock: CreateMutexW failed with {}", unsafe {
+                        GetLastError()
+                    }),
+                });
+            }
+            NAMED.store(handle as usize, Ordering::Relaxed);
+        }
+        // SAFETY: a mutex handle of this process, never closed.
+        match unsafe { WaitForSingleObject(handle, LOCK_WAIT_MS) } {
+            WAIT_OBJECT_0 | WAIT_ABANDONED => Ok(Named(handle)),
+            other => Err(Error::Enumeration {
+                reason: format!("no process lock: WaitForSingleObject gave {other:#x}"),
+            }),
+        }
+    }
+}
+
+impl Drop for Named {
+    fn drop(&mut self) {
+        // SAFETY: taken by this thread in take().
+        unsafe { ReleaseMutex(self.0) };
+    }
+}
 
 type TextCall = unsafe extern "C" fn() -> *const c_char;
 type CountCall = unsafe extern "C" fn() -> c_int;
@@ -84,6 +147,7 @@ fn with_library<R>(call: impl FnOnce(&Loaded) -> Result<R, Error>) -> Result<R, 
         Some(ref library) => library,
         None => loaded.insert(open(&beside_executable()?)?),
     };
+    let _named = Named::take()?;
     call(library)
 }
 
@@ -155,13 +219,20 @@ pub fn vram_mb(index: usize) -> Result<u32, Error> {
         if let Ok(megabytes) = u32::try_from(megabytes) {
             return Ok(megabytes);
         }
-        // -1 is both "no such adapter" and "no enumeration"; the last-error
-        // text may be an older failure's. One more enumeration says which.
+        // -1 is both "no such adapter" and "no enumeration"; one report
+        // answers, so DXGI recovering in between can't turn a failure into
+        // "no adapter".
         // SAFETY: as in failure().
-        if unsafe { (library.get_json)() }.is_null() {
-            Err(failure(library))
-        } else {
-            Err(Error::Index(index))
+        let report = unsafe { (library.get_json)() };
+        if report.is_null() {
+            return Err(failure(library));
+        }
+        match parse_report(&copy_text(report))?
+            .iter()
+            .find(|a| a.index as usize == index)
+        {
+            Some(adapter) => Ok(adapter.dedicated_vram_mb.min(i32::MAX as u64) as u32),
+            None => Err(Error::Index(index)),
         }
     })
 }

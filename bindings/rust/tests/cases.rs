@@ -89,6 +89,18 @@ fn scenario() {
     }
 }
 
+/// The named mutex is the one every binding of the library takes.
+#[test]
+fn lock_name() {
+    let lock = common::table().lock;
+    assert_eq!(quillmar_gpuinfo::LOCK_NAME, lock.name);
+    assert_eq!(quillmar_gpuinfo::LOCK_WAIT_MS, lock.wait_ms);
+    assert_eq!(
+        quillmar_gpuinfo::lock_name(4242),
+        lock.name.replace("{pid}", "4242")
+    );
+}
+
 #[test]
 fn sequence() {
     let name = std::env::var("GPUINFO_SEQUENCE").expect("GPUINFO_SEQUENCE names the sequence");

@@ -10,6 +10,9 @@ using System;
 using System.Collections.Generic;
 using System.IO;
 using System.Linq;
+using System.Reflection;
+using System.Runtime.Loader;
+using System.Text.Json;
 using System.Runtime.InteropServices;
 
 namespace Quillmar.Graphics.Tests
@@ -91,6 +94,22 @@ namespace Quillmar.Graphics.Tests
             }
         }
 
+        /// <summary>
+        /// Adapters() of the package loaded again into an AssemblyLoadContext of
+        /// its own: a second GpuInfo class, with its own statics, on the same DLL.
+        /// </summary>
+        private static Func<IReadOnlyList<Adapter>> SecondCopy()
+        {
+            var context = new AssemblyLoadContext("second copy of the binding");
+            Assembly copy = context.LoadFromAssemblyPath(typeof(GpuInfo).Assembly.Location);
+            Type type = copy.GetType(typeof(GpuInfo).FullName!) ?? throw new CheckFailed("no GpuInfo in the copy");
+            if (type == typeof(GpuInfo))
+                throw new CheckFailed("the second context gave back the first copy");
+            var report = (Func<string>)Delegate.CreateDelegate(typeof(Func<string>),
+                type.GetMethod(nameof(GpuInfo.Report)) ?? throw new CheckFailed("no Report in the copy"));
+            return () => GpuInfo.ParseReport(System.Text.Encoding.UTF8.GetBytes(report()));
+        }
+
         private static int Main(string[] args)
         {
             CaseFile cases = CaseFile.Read(Seam.Beside("cases.json"));
@@ -101,6 +120,20 @@ namespace Quillmar.Graphics.Tests
                 Checks.Equal(Seam.Beside(GpuInfo.LibraryName), GpuInfo.DefaultPath, "DefaultPath");
                 Checks.Equal("1.0.0", GpuInfo.Version, "Version");
                 Checks.Equal(new Version(1, 0, 0, 0), typeof(GpuInfo).Assembly.GetName().Version, "AssemblyVersion");
+            });
+            Test("the process lock has the name every binding shares", () =>
+            {
+                using JsonDocument table = JsonDocument.Parse(File.ReadAllBytes(Seam.Beside("cases.json")));
+                JsonElement shared = table.RootElement.GetProperty("lock");
+                Type processLock = typeof(GpuInfo).Assembly.GetType("Quillmar.Graphics.ProcessLock")
+                                   ?? throw new CheckFailed("no ProcessLock");
+                const BindingFlags inside = BindingFlags.NonPublic | BindingFlags.Static;
+                Checks.Equal(shared.GetProperty("name").GetString(),
+                             (string?)processLock.GetField("NamePattern", inside)?.GetRawConstantValue(), "NamePattern");
+                Checks.Equal((uint)shared.GetProperty("wait_ms").GetInt32(),
+                             (uint?)processLock.GetField("WaitMs", inside)?.GetRawConstantValue(), "WaitMs");
+                Checks.Equal(shared.GetProperty("name").GetString()!.Replace("{pid}", "4242"),
+                             (string?)processLock.GetMethod("Name", inside)?.Invoke(null, new object[] { 4242 }), "Name(4242)");
             });
             if (args.Length == 2 && args[0] == "--case")
             {
@@ -122,6 +155,12 @@ namespace Quillmar.Graphics.Tests
                 {
                     Generation rule = cases.Changing ?? throw new CheckFailed("no changing case in the table");
                     int distinct = Checks.AllWhole(rule, seam, Threads, CallsEach);
+                    Console.WriteLine($"    {distinct} whole reports, none mixed");
+                });
+                Test($"{Threads} threads x {CallsEach} calls, half through a second AssemblyLoadContext's copy", () =>
+                {
+                    Generation rule = cases.Changing ?? throw new CheckFailed("no changing case in the table");
+                    int distinct = Checks.AllWhole(rule, seam, Threads, CallsEach, SecondCopy());
                     Console.WriteLine($"    {distinct} whole reports, none mixed");
                 });
             }

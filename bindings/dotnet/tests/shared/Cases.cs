@@ -301,7 +301,12 @@ namespace Quillmar.Graphics.Tests
         /// another report: each result must be one whole report. Returns the
         /// number of distinct reports seen.
         /// </summary>
-        public static int AllWhole(Generation rule, IScenarios scenarios, int threads, int callsEach)
+        /// <remarks>
+        /// With <paramref name="other"/>, every other thread calls it instead of
+        /// this copy's Adapters(): another copy of the binding in the process.
+        /// </remarks>
+        public static int AllWhole(Generation rule, IScenarios scenarios, int threads, int callsEach,
+                                   Func<IReadOnlyList<Adapter>>? other = null)
         {
             scenarios.Use("changing");
             var faults = new List<string>();
@@ -309,6 +314,7 @@ namespace Quillmar.Graphics.Tests
             var start = new Barrier(threads);
             var workers = Enumerable.Range(0, threads).Select(t => new Thread(() =>
             {
+                Func<IReadOnlyList<Adapter>> call = other != null && t % 2 == 1 ? other : GpuInfo.Adapters;
                 start.SignalAndWait();
                 for (int n = 0; n < callsEach; ++n)
                 {
@@ -316,7 +322,7 @@ namespace Quillmar.Graphics.Tests
                     long g = -1;
                     try
                     {
-                        fault = WholeReport(rule, GpuInfo.Adapters(), out g);
+                        fault = WholeReport(rule, call(), out g);
                     }
                     catch (Exception e)
                     {

@@ -4,6 +4,13 @@ quillmar-dxgi-gpu-info.dll through ctypes.
 The DLL sits beside this file; load(path) takes another copy. The library
 answers one call at a time and rewrites its texts on later calls, so every
 call here runs under one lock and copies its text before releasing it.
+
+On Windows that lock is the named mutex "Local\\quillmar-dxgi-gpu-info-<pid>",
+which every binding of the library takes, so sub-interpreters, other copies
+of this package and other languages in the same process are kept apart too.
+It is made with the process token's default security, so another user's
+object of that name can't be opened; one held for longer than LOCK_WAIT_MS
+(which no call of the library takes) raises GpuInfoError rather than hang.
 """
 import ctypes
 import json
@@ -14,7 +21,7 @@ from dataclasses import dataclass
 from typing import Any, Callable, List, Optional, Union
 
 __all__ = ["Adapter", "GpuInfoError", "LIBRARY_NAME", "adapter_count", "adapters", "default_path", "last_error",
-           "load", "parse_report", "report", "vram_mb", "version"]
+           "load", "lock_name", "parse_report", "report", "vram_mb", "version"]
 __version__ = "1.0.0"
 
 # Outside Windows the name is that of the test build of the same source.
@@ -23,6 +30,12 @@ INT32_MIN = -2147483648
 INT32_MAX = 2147483647
 # Only reached if the library failed without saying why.
 UNKNOWN_REASON = "adapter enumeration failed"
+
+# The process-wide lock every binding shares; {pid} is the decimal process id.
+LOCK_NAME = "Local\\quillmar-dxgi-gpu-info-{pid}"
+LOCK_WAIT_MS = 30000
+_WAIT_OBJECT_0 = 0
+_WAIT_ABANDONED = 0x80
 
 StrPath = Union[str, "os.PathLike[str]"]
 
@@ -80,7 +93,53 @@ class _Library:
         return function
 
 
-_lock = threading.RLock()
+def lock_name(pid: Optional[int] = None) -> str:
+    """The name of the process-wide lock for process `pid` (default: this one)."""
+    return LOCK_NAME.format(pid=os.getpid() if pid is None else pid)
+
+
+class _ProcessLock:
+    """Held across each call and the copy of its text: a thread lock for this
+    interpreter, and on Windows the named mutex that covers the process."""
+
+    def __init__(self) -> None:
+        self._threads = threading.RLock()
+        self._mutex: Optional[int] = None
+
+    def _named(self) -> Any:
+        kernel32 = ctypes.WinDLL("kernel32", use_last_error=True)  # type: ignore[attr-defined]
+        kernel32.CreateMutexW.restype = ctypes.c_void_p
+        kernel32.CreateMutexW.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_wchar_p]
+        kernel32.WaitForSingleObject.restype = ctypes.c_uint32
+        kernel32.WaitForSingleObject.argtypes = [ctypes.c_void_p, ctypes.c_uint32]
+        kernel32.ReleaseMutex.argtypes = [ctypes.c_void_p]
+        if self._mutex is None:
+            handle = kernel32.CreateMutexW(None, 0, lock_name())
+            if not handle:
+                raise GpuInfoError(f"no process lock: CreateMutexW failed with {ctypes.get_last_error()}")  # type: ignore[attr-defined]
+            self._mutex = handle
+        return kernel32
+
+    def __enter__(self) -> None:
+        self._threads.acquire()
+        if sys.platform != "win32":
+            return
+        try:
+            kernel32 = self._named()
+            got = kernel32.WaitForSingleObject(self._mutex, LOCK_WAIT_MS)
+            if got not in (_WAIT_OBJECT_0, _WAIT_ABANDONED):
+                raise GpuInfoError(f"no process lock: WaitForSingleObject gave {got}")
+        except BaseException:
+            self._threads.release()
+            raise
+
+    def __exit__(self, *exc: Any) -> None:
+        if sys.platform == "win32":
+            ctypes.WinDLL("kernel32").ReleaseMutex(ctypes.c_void_p(self._mutex))
+        self._threads.release()
+
+
+_lock = _ProcessLock()
 _loaded: Optional[_Library] = None
 
 
@@ -187,8 +246,12 @@ def vram_mb(index: int) -> int:
         mb = library.vram_mb(index)
         if mb >= 0:
             return mb
-        # The library says -1 for both; whether a report can be had tells
-        # them apart, at the cost of one more enumeration on this path only.
-        if library.get_json() is None:
+        # The library says -1 for both; one report answers, so DXGI
+        # recovering in between can't turn a failure into "no adapter".
+        raw = library.get_json()
+        if raw is None:
             raise _failure(library)
+        for adapter in parse_report(raw):
+            if index >= 0 and adapter.index == index:
+                return min(adapter.dedicated_vram_mb, INT32_MAX)
         raise IndexError(f"no adapter at index {index}")

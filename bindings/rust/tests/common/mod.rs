@@ -82,6 +82,14 @@ pub struct Table {
     pub cases: Vec<Case>,
     pub load_errors: Vec<LoadError>,
     pub sequences: Vec<Sequence>,
+    pub lock: Lock,
+}
+
+/// The named mutex every binding takes.
+#[derive(Deserialize)]
+pub struct Lock {
+    pub name: String,
+    pub wait_ms: u32,
 }
 
 /// One scenario: the adapters the report must list, or only how many (the

@@ -23,7 +23,9 @@ import java.util.Objects;
  * <p>The DLL comes from this jar ({@code win32-x86-64/quillmar-dxgi-gpu-info.dll})
  * on the first call, unless {@link #load(Path)} named another copy before. The
  * library answers one call at a time and rewrites its texts on later calls, so
- * every call here holds this class's lock and copies the text before releasing it.
+ * every call here holds this class's lock and copies the text before releasing it;
+ * on Windows that lock is also a named mutex of the process that every binding
+ * of the library takes, so other class loaders and languages are kept apart too.
  *
  * <pre>{@code
  * for (Adapter a : GpuInfo.adapters())
@@ -75,12 +77,14 @@ public final class GpuInfo {
 
     /** @return the library's version, {@code "1.0.0"} */
     public static synchronized String version() {
-        return copy(library().version.invokePointer(NO_ARGUMENTS));
+        Calls library = library();
+        return ProcessLock.hold(() -> copy(library.version.invokePointer(NO_ARGUMENTS)));
     }
 
     /** @return why the last enumeration failed, or "" ({@link #report()} empties it) */
     public static synchronized String lastError() {
-        return copy(library().lastError.invokePointer(NO_ARGUMENTS));
+        Calls library = library();
+        return ProcessLock.hold(() -> copy(library.lastError.invokePointer(NO_ARGUMENTS)));
     }
 
     /**
@@ -88,11 +92,14 @@ public final class GpuInfo {
      * @throws GpuInfoException if the adapters could not be listed
      */
     public static synchronized String report() {
-        Pointer report = library().getJson.invokePointer(NO_ARGUMENTS);
-        if (report == null) {
-            throw failure();
-        }
-        return copy(report);
+        Calls library = library();
+        return ProcessLock.hold(() -> {
+            Pointer report = library.getJson.invokePointer(NO_ARGUMENTS);
+            if (report == null) {
+                throw failure();
+            }
+            return copy(report);
+        });
     }
 
     /**
@@ -108,11 +115,14 @@ public final class GpuInfo {
      * @throws GpuInfoException if the adapters could not be listed
      */
     public static synchronized int adapterCount() {
-        int count = library().adapterCount.invokeInt(NO_ARGUMENTS);
-        if (count < 0) {
-            throw failure();
-        }
-        return count;
+        Calls library = library();
+        return ProcessLock.hold(() -> {
+            int count = library.adapterCount.invokeInt(NO_ARGUMENTS);
+            if (count < 0) {
+                throw failure();
+            }
+            return count;
+        });
     }
 
     /**
@@ -123,18 +133,26 @@ public final class GpuInfo {
      */
     public static synchronized int vramMb(int index) {
         Calls library = library();
-        int mb = library.vramMb.invokeInt(new Object[] {index});
-        if (mb >= 0) {
-            return mb;
-        }
-        // -1 is both "no such adapter" and "no adapters at all": the report,
-        // asked for on this path only, tells which.
-        Pointer report = library.getJson.invokePointer(NO_ARGUMENTS);
-        if (report == null) {
-            throw failure();
-        }
-        int count = parseReport(copy(report)).size();
-        throw new IndexOutOfBoundsException("no adapter at index " + index + " of " + count);
+        return ProcessLock.hold(() -> {
+            int mb = library.vramMb.invokeInt(new Object[] {index});
+            if (mb >= 0) {
+                return mb;
+            }
+            // -1 is both "no such adapter" and "no adapters at all": one report
+            // answers, so DXGI recovering in between can't turn a failure into
+            // "no adapter".
+            Pointer report = library.getJson.invokePointer(NO_ARGUMENTS);
+            if (report == null) {
+                throw failure();
+            }
+            List<Adapter> adapters = parseReport(copy(report));
+            for (Adapter adapter : adapters) {
+                if (index >= 0 && adapter.index() == index) {
+                    return (int) Math.min(adapter.dedicatedVramMb(), Integer.MAX_VALUE);
+                }
+            }
+            throw new IndexOutOfBoundsException("no adapter at index " + index + " of " + adapters.size());
+        });
     }
 
     /** The adapters of a report as the library writes it. */

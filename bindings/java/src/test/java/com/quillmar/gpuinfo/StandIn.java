@@ -22,6 +22,11 @@ final class StandIn {
     static final Path LIBRARY = Path.of(required("GPUINFO_STAND_IN")).toAbsolutePath();
     static final Path CASE_FILE = Path.of(required("GPUINFO_CASES")).toAbsolutePath();
     private static final JsonNode TABLE = readTable();
+
+    /** The named mutex every binding takes: its name pattern and wait. */
+    static JsonNode lock() {
+        return TABLE.get("lock");
+    }
     static final Map<String, Case> CASES = cases();
 
     /** How a call must fail: DXGI unreachable, no adapter at that index, a library that can't be loaded. */
