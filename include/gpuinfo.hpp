@@ -29,7 +29,18 @@
 #include <vector>
 
 #ifdef _WIN32
+/* For the process-wide mutex. Without NOMINMAX, <windows.h> would define the
+ * macros min and max in the host's code for it; a host that wants them has
+ * included <windows.h> itself first, and keeps them. */
+#ifndef NOMINMAX
+#define NOMINMAX
+#define QUILLMAR_GPUINFO_NOMINMAX_
+#endif
 #include <windows.h>
+#ifdef QUILLMAR_GPUINFO_NOMINMAX_
+#undef NOMINMAX
+#undef QUILLMAR_GPUINFO_NOMINMAX_
+#endif
 #endif
 
 namespace quillmar::gpuinfo {
