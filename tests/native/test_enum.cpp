@@ -1,5 +1,6 @@
 #include "checks.h"
 #include "conversion_cases.h"
+#include "enumeration_cases.h"
 #include "fake_system.h"
 #include "json_check.h"
 #include "name_cases.h"
@@ -218,14 +219,6 @@ TEST(EnumAdapters, WithoutTextsOnlyTheTextsDiffer)
     EXPECT_STRNE(full[0].driver_version, "");
 }
 
-struct walk_case {
-    const char *label;
-    std::function<void(fake::scenario *)> set_up;
-    int records;
-    int enum_calls;
-    std::vector<std::string> names;
-};
-
 std::vector<fake::adapter> numbered(int count)
 {
     std::vector<fake::adapter> out;
@@ -236,43 +229,73 @@ std::vector<fake::adapter> numbered(int count)
     return out;
 }
 
-TEST(EnumAdapters, WalkEndsAndSkips)
+/* A scenario of the shared tables, built as the Windows test builds it. */
+fake::scenario from_table(void (*build)(::fake_scenario *))
 {
-    const walk_case cases[] = {
-        {"two then not found", [](fake::scenario *s) { s->adapters = numbered(2); }, 2, 3, {"GPU 0", "GPU 1"}},
-        {"none", [](fake::scenario *) {}, 0, 1, {}},
-        {"ends with another error", [](fake::scenario *s) {
-             s->adapters = numbered(1);
-             s->end_hr = E_FAIL;
-         }, 1, 2, {"GPU 0"}},
-        {"S_FALSE ends the walk", [](fake::scenario *s) {
-             s->adapters = numbered(3);
-             s->adapters[1].enum_hr = S_FALSE;
-         }, 1, 2, {"GPU 0"}},
-        {"S_OK without an adapter ends the walk", [](fake::scenario *s) {
-             s->adapters = numbered(3);
-             s->adapters[1].enum_gives_null = true;
-         }, 1, 2, {"GPU 0"}},
-        {"adapter without a description takes no position", [](fake::scenario *s) {
-             s->adapters = numbered(3);
-             s->adapters[1].desc_hr = E_FAIL;
-         }, 2, 4, {"GPU 0", "GPU 2"}},
-        {"at most sixteen", [](fake::scenario *s) { s->adapters = numbered(40); }, 16, 16, {}},
-        {"skipped ones do not count toward sixteen", [](fake::scenario *s) {
-             s->adapters = numbered(30);
-             for (int i = 0; i < 5; ++i)
-                 s->adapters[(size_t)i * 2].desc_hr = E_FAIL;
-         }, 16, 21, {"GPU 1", "GPU 3", "GPU 5", "GPU 7", "GPU 9", "GPU 10"}},
-    };
-    for (const auto &c : cases) {
+    static ::fake_scenario given; /* some 14 KB: not on the stack */
+    memset(&given, 0, sizeof given);
+    build(&given);
+    return fake::from_double(given);
+}
+
+/* The walk's shared cases (tests/data/enumeration_cases.h): the records of
+ * one enumeration, then the exported counting calls over the same DXGI. */
+TEST(EnumAdapters, SharedEnumerationCases)
+{
+    for (const enum_case &c : ENUM_CASES) {
         SCOPED_TRACE(c.label);
-        fake::scenario s;
-        c.set_up(&s);
+        const fake::scenario s = from_table(c.build);
         std::vector<adapter_info> got;
-        EXPECT_EQ(enumerate(s, &got), c.records);
+        ASSERT_EQ(enumerate(s, &got), c.records);
+        EXPECT_EQ(fake::statistics().create_calls, 1);
         EXPECT_EQ(fake::statistics().enum_calls, c.enum_calls);
-        for (size_t i = 0; i < c.names.size() && i < got.size(); ++i)
-            EXPECT_EQ(name_of(got[i]), c.names[i]);
+        EXPECT_EQ(fake::statistics().desc_calls, c.desc_calls);
+        for (int i = 0; i < c.records; ++i)
+            EXPECT_EQ(name_of(got[(size_t)i]), "Adapter " + std::to_string(c.listed[i]));
+
+        fake::reset(s);
+        EXPECT_EQ(gpuinfo_adapter_count(), c.adapter_count);
+        expect_clean_references();
+        for (int k = 0; c.vram[k] != ENUM_CASE_END; ++k) {
+            SCOPED_TRACE(k);
+            fake::reset(s);
+            EXPECT_EQ(gpuinfo_vram_mb(k), c.vram[k]);
+            EXPECT_EQ(fake::statistics().enum_calls, c.enum_calls);
+            expect_clean_references();
+        }
+        /* A negative position is rejected after a whole enumeration. */
+        fake::reset(s);
+        EXPECT_EQ(gpuinfo_vram_mb(-1), -1);
+        EXPECT_EQ(gpuinfo_vram_mb(INT32_MIN), -1);
+        EXPECT_EQ(fake::statistics().create_calls, 2);
+        expect_clean_references();
+    }
+}
+
+/* DXGI out of reach fails every call with the reason, and no adapter is
+ * asked for. */
+void expect_unreachable(const fake::scenario &s, const char *error)
+{
+    std::vector<adapter_info> got;
+    EXPECT_EQ(enumerate(s, &got), -1);
+    EXPECT_STREQ(gpuinfo_last_error(), error);
+    fake::reset(s);
+    EXPECT_EQ(gpuinfo_adapter_count(), -1);
+    EXPECT_EQ(gpuinfo_vram_mb(0), -1);
+    EXPECT_EQ(gpuinfo_vram_mb(-1), -1);
+    EXPECT_STREQ(gpuinfo_last_error(), error);
+    EXPECT_EQ(fake::statistics().enum_calls, 0);
+    expect_clean_references();
+}
+
+/* The factory failures the Windows test also runs. */
+TEST(EnumAdapters, SharedFactoryFailures)
+{
+    for (const factory_failure &f : FACTORY_FAILURES) {
+        SCOPED_TRACE(f.label);
+        static ::fake_scenario given; /* some 14 KB: not on the stack */
+        factory_failure_scenario(&f, &given);
+        expect_unreachable(fake::from_double(given), FACTORY_FAILURE_ERROR);
     }
 }
 
@@ -282,6 +305,8 @@ struct reach_case {
     const char *error;
 };
 
+/* What the double can't show: the system directory, the module and its
+ * export, which the stand-in platform answers. */
 TEST(EnumAdapters, UnreachableDxgiIsReported)
 {
     const reach_case cases[] = {
@@ -291,19 +316,13 @@ TEST(EnumAdapters, UnreachableDxgiIsReported)
         {"dxgi.dll missing", [](fake::scenario *s) { s->dxgi_loads = false; }, "dxgi.dll not found"},
         {"no CreateDXGIFactory", [](fake::scenario *s) { s->has_create_factory = false; },
          "CreateDXGIFactory not found"},
-        {"CreateDXGIFactory fails", [](fake::scenario *s) { s->create_hr = E_FAIL; }, "CreateDXGIFactory failed"},
-        {"CreateDXGIFactory succeeds without a factory", [](fake::scenario *s) { s->create_gives_null = true; },
-         "CreateDXGIFactory failed"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.label);
         fake::scenario s;
         s.adapters = numbered(2);
         c.set_up(&s);
-        std::vector<adapter_info> got;
-        EXPECT_EQ(enumerate(s, &got), -1);
-        EXPECT_STREQ(gpuinfo_last_error(), c.error);
-        EXPECT_EQ(fake::statistics().enum_calls, 0);
+        expect_unreachable(s, c.error);
     }
 }
 
@@ -391,60 +410,6 @@ TEST(ExportedCalls, WorkedExampleFromDxgiToReport)
     ASSERT_NE(json, nullptr);
     EXPECT_EQ(std::string(json), EXAMPLE_REPORT);
     expect_clean_references();
-}
-
-TEST(ExportedCalls, AdapterCountLeavesOutSoftware)
-{
-    fake::reset(two_gpus_and_software());
-    EXPECT_EQ(gpuinfo_adapter_count(), 2);
-    expect_clean_references();
-
-    fake::scenario many;
-    many.adapters = numbered(40);
-    fake::reset(many);
-    EXPECT_EQ(gpuinfo_adapter_count(), 16);
-
-    fake::scenario broken;
-    broken.create_hr = E_FAIL;
-    fake::reset(broken);
-    EXPECT_EQ(gpuinfo_adapter_count(), -1);
-    EXPECT_STREQ(gpuinfo_last_error(), "CreateDXGIFactory failed");
-}
-
-struct vram_case {
-    const char *label;
-    uint64_t dedicated;
-    int index;
-    int mb;
-};
-
-TEST(ExportedCalls, VramInWholeMiBSaturated)
-{
-    const vram_case cases[] = {
-        {"24 GiB", 24ull << 30, 0, 24576},
-        {"just under 1 MiB", (1ull << 20) - 1, 0, 0},
-        {"largest that fits", (uint64_t)INT32_MAX << 20, 0, INT32_MAX},
-        {"one MiB more saturates", (uint64_t)(INT32_MAX + 1ull) << 20, 0, INT32_MAX},
-        {"2^32 MiB does not wrap to 0", 1ull << 52, 0, INT32_MAX},
-        {"largest size", UINT64_MAX, 0, INT32_MAX},
-        {"software adapter keeps its index", 0, 1, 0},
-        {"index past the end", 1ull << 30, 2, -1},
-        {"negative index", 1ull << 30, -1, -1},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.label);
-        fake::scenario s;
-        s.adapters = {make_adapter(u"GPU"), make_adapter(u"Software", 0x1414)};
-        s.adapters[0].dedicated_video_memory = c.dedicated;
-        s.adapters[1].dedicated_video_memory = 0;
-        fake::reset(s);
-        EXPECT_EQ(gpuinfo_vram_mb(c.index), c.mb);
-        expect_clean_references();
-    }
-    fake::scenario broken;
-    broken.dxgi_loads = false;
-    fake::reset(broken);
-    EXPECT_EQ(gpuinfo_vram_mb(0), -1);
 }
 
 /* ---- The stand-in conversion itself ------------------------------------- */

@@ -1,154 +1,63 @@
 /* Enumeration, the counting calls and the last-error text, against the
- * dxgi.dll test double. */
+ * dxgi.dll test double: the walk's cases from the table the native tests
+ * share, then what only the real DLL shows (its texts across calls, a
+ * reload, the path it loads DXGI from). */
+#include "enumeration_cases.h"
 #include "harness.h"
+
+#include "gpuinfo_report.h"
 
 static struct gpuinfo_api lib;
 static struct fake_api fake;
 static struct fake_scenario scenario;
 
-#define MIB (1024ULL * 1024ULL)
-#define GIB (1024ULL * MIB)
-
-static struct fake_adapter *add(UINT vendor, SIZE_T vram)
-{
-    char name[32];
-    snprintf(name, sizeof name, "Adapter %d", scenario.adapter_count);
-    struct fake_adapter *a =
-        fake_add_adapter(&scenario, name, vendor, 0x1000u + (UINT)scenario.adapter_count, vram, 2 * GIB);
-    a->dedicated_system_memory = 999 * GIB; /* must never be reported */
-    fake_with_version(a, 0x0020000F00100D2ALL);
-    return a;
-}
-
-/* ---- Scenarios -------------------------------------------------------- */
-
-static void none(void) {}
-static void hw_then_sw(void) { add(FAKE_VENDOR_NVIDIA, 8 * GIB); add(FAKE_VENDOR_SOFTWARE, 0); }
-static void sw_then_hw(void) { add(FAKE_VENDOR_SOFTWARE, 0); add(FAKE_VENDOR_NVIDIA, 8 * GIB); }
-static void rounding(void) { add(FAKE_VENDOR_AMD, MIB - 1); add(FAKE_VENDOR_AMD, MIB); add(FAKE_VENDOR_AMD, 24 * GIB); }
-static void huge_sizes(void)
-{
-    add(FAKE_VENDOR_AMD, 2147483647ULL * MIB);          /* largest that fits */
-    add(FAKE_VENDOR_AMD, 2147483648ULL * MIB);          /* 2^31 MiB */
-    add(FAKE_VENDOR_AMD, 4294967295ULL * MIB);          /* low 32 bits read as -1 */
-    add(FAKE_VENDOR_AMD, 4294967296ULL * MIB + 5 * MIB); /* low 32 bits read as 5 */
-    add(FAKE_VENDOR_AMD, (SIZE_T)-1);
-}
-static void middle_undescribable(void)
-{
-    add(FAKE_VENDOR_AMD, 1 * GIB);
-    add(FAKE_VENDOR_AMD, 2 * GIB)->desc_hr = E_FAIL;
-    add(FAKE_VENDOR_AMD, 3 * GIB);
-}
-static void all_undescribable(void)
-{
-    for (int i = 0; i < 5; ++i)
-        add(FAKE_VENDOR_AMD, GIB)->desc_hr = DXGI_ERROR_DEVICE_REMOVED;
-}
-static void twenty(void)
-{
-    for (int i = 0; i < 20; ++i)
-        add(i == 3 ? FAKE_VENDOR_SOFTWARE : FAKE_VENDOR_INTEL, (SIZE_T)(i + 1) * MIB);
-}
-static void seventeen_one_skipped(void)
-{
-    for (int i = 0; i < 17; ++i)
-        add(FAKE_VENDOR_INTEL, (SIZE_T)(i + 1) * MIB);
-    scenario.adapters[5].desc_hr = E_OUTOFMEMORY;
-}
-static void positive_at_first(void) { add(FAKE_VENDOR_AMD, GIB)->enum_hr = S_FALSE; }
-static void positive_at_third(void)
-{
-    add(FAKE_VENDOR_AMD, 1 * GIB);
-    add(FAKE_VENDOR_AMD, 2 * GIB);
-    add(FAKE_VENDOR_AMD, 3 * GIB)->enum_hr = 2;
-    add(FAKE_VENDOR_AMD, 4 * GIB);
-}
-static void error_at_second(void)
-{
-    add(FAKE_VENDOR_AMD, 1 * GIB);
-    add(FAKE_VENDOR_AMD, 2 * GIB)->enum_hr = E_FAIL;
-    add(FAKE_VENDOR_AMD, 3 * GIB);
-}
-static void positive_end(void) { add(FAKE_VENDOR_AMD, GIB); scenario.end_hr = S_FALSE; }
-static void success_without_adapter(void)
-{
-    add(FAKE_VENDOR_AMD, 1 * GIB);
-    add(FAKE_VENDOR_AMD, 2 * GIB)->enum_gives_null = 1;
-    add(FAKE_VENDOR_AMD, 3 * GIB);
-}
-static void software_by_vendor_only(void)
-{
-    add(FAKE_VENDOR_SOFTWARE, 4 * GIB)->device_id = 0x1234;
-    add(FAKE_VENDOR_SOFTWARE, 0)->device_id = 0;
-    add(FAKE_VENDOR_NVIDIA, 0);
-    add(FAKE_VENDOR_INTEL, GIB);
-    add(0x11414, GIB); /* not 0x1414 */
-}
-static void no_driver_version(void)
-{
-    add(FAKE_VENDOR_AMD, GIB)->version_hr = DXGI_ERROR_UNSUPPORTED;
-    add(FAKE_VENDOR_AMD, 2 * GIB);
-}
-static void create_positive(void) { scenario.create_hr = S_FALSE; add(FAKE_VENDOR_AMD, GIB); }
-
-/* ---- The table -------------------------------------------------------- */
-
-#define END_OF_VRAM (-2)
-
-static const struct enum_case {
-    const char *label;
-    void (*build)(void);
-    int count;          /* gpuinfo_adapter_count */
-    int vram[22];       /* gpuinfo_vram_mb(0), (1), ... up to END_OF_VRAM */
-    int enum_calls;     /* EnumAdapters calls in one enumeration */
-    int desc_calls;     /* GetDesc calls in one enumeration */
-} cases[] = {
-    {"no adapters", none, 0, {-1, -1, END_OF_VRAM}, 1, 0},
-    {"hardware then software", hw_then_sw, 1, {8192, 0, -1, END_OF_VRAM}, 3, 2},
-    {"software then hardware", sw_then_hw, 1, {0, 8192, -1, END_OF_VRAM}, 3, 2},
-    {"rounded down to whole MiB", rounding, 3, {0, 1, 24576, -1, END_OF_VRAM}, 4, 3},
-    {"sizes past 31 bits saturate", huge_sizes, 5,
-     {2147483647, 2147483647, 2147483647, 2147483647, 2147483647, -1, END_OF_VRAM}, 6, 5},
-    {"undescribable adapter takes no position", middle_undescribable, 2, {1024, 3072, -1, END_OF_VRAM}, 4, 3},
-    {"every adapter undescribable", all_undescribable, 0, {-1, END_OF_VRAM}, 6, 5},
-    {"twenty adapters stop at sixteen", twenty, 15,
-     {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, -1, -1, END_OF_VRAM}, 16, 16},
-    {"seventeen with one skipped", seventeen_one_skipped, 16,
-     {1, 2, 3, 4, 5, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, -1, END_OF_VRAM}, 17, 17},
-    {"positive result at index 0 ends the walk", positive_at_first, 0, {-1, END_OF_VRAM}, 1, 0},
-    {"positive result at index 2 ends the walk", positive_at_third, 2, {1024, 2048, -1, END_OF_VRAM}, 3, 2},
-    {"failure at index 1 ends the walk", error_at_second, 1, {1024, -1, END_OF_VRAM}, 2, 1},
-    {"positive result past the end", positive_end, 1, {1024, -1, END_OF_VRAM}, 2, 1},
-    {"S_OK without an adapter ends the walk", success_without_adapter, 1, {1024, -1, END_OF_VRAM}, 2, 1},
-    {"software flag follows vendor 0x1414 alone", software_by_vendor_only, 3, {4096, 0, 0, 1024, 1024, -1, END_OF_VRAM}, 6, 5},
-    {"adapter without driver version still counts", no_driver_version, 2, {1024, 2048, -1, END_OF_VRAM}, 3, 2},
-    {"factory created with a positive result", create_positive, 1, {1024, -1, END_OF_VRAM}, 2, 1},
-};
+/* ---- The shared table (tests/data/enumeration_cases.h) ----------------- */
 
 static void use(const struct enum_case *c)
 {
     memset(&scenario, 0, sizeof scenario);
-    c->build();
+    c->build(&scenario);
     fake.set_scenario(&scenario);
+}
+
+/* The report's records, by the public reader: each the double's adapter
+ * the row lists, in order. */
+static void check_records(const struct enum_case *c)
+{
+    gpuinfo_adapter got[ENUM_CASE_RECORDS];
+    struct fake_stats s;
+    size_t at = 0;
+    use(c);
+    int n = gpuinfo_read_report(lib.get_json(), got, ENUM_CASE_RECORDS, &at);
+    check_int(n, c->records);
+    for (int i = 0; i < n && i < c->records; ++i) {
+        char want[32];
+        snprintf(want, sizeof want, "Adapter %d", c->listed[i]);
+        check_str(got[i].name, want);
+    }
+    fake.get_stats(&s);
+    check_int(s.enum_calls, c->enum_calls);
+    check_int(s.desc_calls, c->desc_calls);
+    check_balanced(&fake);
 }
 
 static void test_enumeration_table(void)
 {
-    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
-        const struct enum_case *c = &cases[i];
+    for (size_t i = 0; i < sizeof ENUM_CASES / sizeof ENUM_CASES[0]; ++i) {
+        const struct enum_case *c = &ENUM_CASES[i];
         struct fake_stats s;
         harness_row = c->label;
-        use(c);
+        check_records(c);
 
-        check_int(lib.adapter_count(), c->count);
+        use(c);
+        check_int(lib.adapter_count(), c->adapter_count);
         fake.get_stats(&s);
         check_int(s.create_calls, 1);
         check_int(s.enum_calls, c->enum_calls);
         check_int(s.desc_calls, c->desc_calls);
         check_balanced(&fake);
 
-        for (int k = 0; c->vram[k] != END_OF_VRAM; ++k) {
+        for (int k = 0; c->vram[k] != ENUM_CASE_END; ++k) {
             use(c);
             int mb = lib.vram_mb(k);
             ok(mb == c->vram[k], "vram_mb(%d) is %d, expected %d", k, mb, c->vram[k]);
@@ -172,31 +81,18 @@ static void test_enumeration_table(void)
 
 static void test_factory_failures(void)
 {
-    static const struct {
-        const char *label;
-        HRESULT hr;
-        int gives_null;
-    } rows[] = {
-        {"E_FAIL", E_FAIL, 0},
-        {"DXGI_ERROR_UNSUPPORTED", DXGI_ERROR_UNSUPPORTED, 0},
-        {"S_OK without a factory", S_OK, 1},
-        {"S_FALSE without a factory", S_FALSE, 1},
-    };
-    for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
-        harness_row = rows[i].label;
-        memset(&scenario, 0, sizeof scenario);
-        add(FAKE_VENDOR_AMD, GIB);
-        scenario.create_hr = rows[i].hr;
-        scenario.create_gives_null = rows[i].gives_null;
+    for (size_t i = 0; i < sizeof FACTORY_FAILURES / sizeof FACTORY_FAILURES[0]; ++i) {
+        harness_row = FACTORY_FAILURES[i].label;
+        factory_failure_scenario(&FACTORY_FAILURES[i], &scenario);
         fake.set_scenario(&scenario);
 
         check_int(lib.adapter_count(), -1);
-        check_str(lib.last_error(), "CreateDXGIFactory failed");
+        check_str(lib.last_error(), FACTORY_FAILURE_ERROR);
         lib.get_json(); /* empties the text first, then fails again */
-        check_str(lib.last_error(), "CreateDXGIFactory failed");
+        check_str(lib.last_error(), FACTORY_FAILURE_ERROR);
         check_int(lib.vram_mb(0), -1);
         check_int(lib.vram_mb(-1), -1);
-        check_str(lib.last_error(), "CreateDXGIFactory failed");
+        check_str(lib.last_error(), FACTORY_FAILURE_ERROR);
 
         struct fake_stats s;
         fake.get_stats(&s);
@@ -215,7 +111,7 @@ static void test_last_error_life_cycle(void)
     failing.create_hr = E_FAIL;
 
     memset(&scenario, 0, sizeof scenario);
-    hw_then_sw();
+    enum_hw_then_sw(&scenario);
 
     fake.set_scenario(&failing);
     check_int(lib.adapter_count(), -1);

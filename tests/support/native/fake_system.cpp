@@ -275,19 +275,24 @@ std::string utf8_of(const char16_t *units, size_t n)
     return out;
 }
 
-bool preset(const char *name, scenario *out)
+scenario from_double(const ::fake_scenario &given)
 {
-    static ::fake_scenario given; /* some 14 KB: not on the stack */
-    scenario &s = *out;
-    s = scenario();
-    if (!fake_preset(name, &given))
-        return false;
+    scenario s;
     s.create_hr = given.create_hr;
     s.create_gives_null = given.create_gives_null != 0;
     if (given.end_hr)
         s.end_hr = given.end_hr;
     s.adapters = adapters_of(given);
     s.changes_every_call = given.changes_every_call != 0;
+    return s;
+}
+
+bool preset(const char *name, scenario *out)
+{
+    static ::fake_scenario given; /* some 14 KB: not on the stack */
+    if (!fake_preset(name, &given))
+        return false;
+    *out = from_double(given);
     return true;
 }
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+struct fake_scenario; /* the dxgi.dll test double's (tests/fake_dxgi/fake_dxgi.h) */
+
 namespace fake {
 
 struct adapter {
@@ -58,6 +60,10 @@ struct stats {
  * (tests/fake_dxgi/fake_presets.h) as a scenario here; false for an unknown
  * name. */
 bool preset(const char *name, scenario *out);
+
+/* A scenario of the test double, written with its builders, as a scenario
+ * here. */
+scenario from_double(const ::fake_scenario &given);
 
 /* The named preset, which must exist. */
 scenario preset(const char *name);
