@@ -52,10 +52,8 @@ def main():
             lines.append(f"        {{{text(step['scenario'])}, {call(dict(step, error=step.get('error', '')))}}},")
         lines.append("    }},")
     lines.append("};")
-    lines.append(f"const changing_rule changing = {{{rule['count']['base']}, {rule['count']['modulus']}, "
-                 f"{text(rule['name'])}, {text(rule['vendor'])}, {rule['vendor_id']}u, {rule['device_id_modulus']}u, "
-                 f"{rule['dedicated_vram_mb_base']}u, {rule['shared_memory_mb']}u, {text(rule['driver_version'])}, "
-                 f"{'true' if rule['software'] else 'false'}}};")
+    lines.append(f"const changing_rule changing = {{{rule['count']['base']}u, {rule['count']['modulus']}u, "
+                 f"{text(rule['name'])}}};")
     with open(sys.argv[2], "w", encoding="utf-8") as f:
         f.write("\n".join(lines) + "\n")
 

@@ -166,8 +166,9 @@ static inline void fake_preset_workstation(struct fake_scenario *s)
 /* Generation g of the "changing" preset, what the g-th enumeration lists:
  * 1 + g % 4 adapters named "Generation <g> adapter <i>" with device id
  * g % 65536, so a report that mixes two enumerations shows it in every
- * adapter. Concurrency tests of the bindings use it: a whole report has one
- * g throughout and 1 + g % 4 adapters. */
+ * adapter. The bindings' concurrency tests read only the names and the count
+ * (the "changing" case of bindings/testdata/cases.json): a whole report
+ * carries one g in every name and lists 1 + g % 4 adapters. */
 enum { FAKE_GENERATION_SIZES = 4 };
 
 static inline void fake_generation(struct fake_scenario *s, unsigned g)

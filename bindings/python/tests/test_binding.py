@@ -10,13 +10,14 @@ import ctypes
 import dataclasses
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
 import threading
 import unittest
-from typing import Any, Callable, Dict, List, Set
+from typing import Any, Callable, Dict, List, Optional, Set
 
 import quillmar_gpuinfo as gpu
 from quillmar_gpuinfo import _table
@@ -160,6 +161,18 @@ class ProcessLock(unittest.TestCase):
         self.assertEqual(gpu.lock_name(), lock["name"].replace("{pid}", str(os.getpid())))
 
 
+def generation(rule: Dict[str, Any], report: List[gpu.Adapter]) -> Optional[int]:
+    """The one g a report of the changing case carries, if it is whole: every
+    name has the same g (the digits after the template's text before {g}) and
+    there are as many adapters as g gives. None for a torn report."""
+    carried = re.compile(re.escape(rule["name"].split("{g}")[0]) + r"(\d+)")
+    found = {int(m.group(1)) if m else None for m in (carried.match(a.name) for a in report)}
+    g = found.pop() if len(found) == 1 else None
+    if g is None or len(report) != rule["count"]["base"] + g % rule["count"]["modulus"]:
+        return None
+    return g
+
+
 class Concurrency(unittest.TestCase):
     THREADS = 8
     CALLS_EACH = 250
@@ -167,34 +180,24 @@ class Concurrency(unittest.TestCase):
     def test_every_result_is_one_whole_report(self) -> None:
         """Many threads call adapters() at once while every enumeration lists
         another report: each result is one whole report, each call its own."""
-        rule = next(c["generation"] for c in TABLE["cases"] if c["name"] == "changing")
+        rule = CASES["changing"]["generation"]
         use("changing")
         faults: List[str] = []
         generations: Set[int] = set()
         start = threading.Barrier(self.THREADS)
 
-        def whole(g: int) -> List[gpu.Adapter]:
-            count = rule["count"]["base"] + g % rule["count"]["modulus"]
-            return [gpu.Adapter(index=i, name=rule["name"].replace("{g}", str(g)).replace("{i}", str(i)),
-                                vendor=rule["vendor"], vendor_id=rule["vendor_id"],
-                                device_id=g % rule["device_id_modulus"],
-                                dedicated_vram_mb=rule["dedicated_vram_mb_base"] + i,
-                                shared_memory_mb=rule["shared_memory_mb"], driver_version=rule["driver_version"],
-                                software=rule["software"]) for i in range(count)]
-
         def worker() -> None:
             start.wait()
+            last = 0  # g only grows: each call enumerates after this thread's last one
             for _ in range(self.CALLS_EACH):
                 got = gpu.adapters()
-                prefix = rule["name"].split("{g}")[0]
-                try:
-                    g = int(got[0].name[len(prefix):].split(" ")[0])
-                except (IndexError, ValueError):
-                    g = -1
+                g = generation(rule, got)
                 with lock:
-                    generations.add(g)
-                    if got != whole(g):
-                        faults.append(repr(got))
+                    if g is None or g <= last:
+                        faults.append(f"after generation {last}: {got!r}")
+                    else:
+                        last = g
+                        generations.add(g)
 
         lock = threading.Lock()
         threads = [threading.Thread(target=worker) for _ in range(self.THREADS)]
@@ -202,7 +205,7 @@ class Concurrency(unittest.TestCase):
             t.start()
         for t in threads:
             t.join()
-        self.assertEqual(faults, [], f"{len(faults)} mixed reports")
+        self.assertEqual(faults, [], f"{len(faults)} torn reports")
         self.assertEqual(len(generations), self.THREADS * self.CALLS_EACH, "enumerations shared or lost")
         print(f"\n{self.THREADS} threads x {self.CALLS_EACH} calls: {len(generations)} whole reports, none mixed",
               file=sys.stderr)

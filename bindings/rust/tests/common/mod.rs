@@ -145,19 +145,13 @@ pub struct Expected {
     pub error: String,
 }
 
-/// The changing scenario: enumeration g lists `count.base + g % count.modulus`
-/// adapters, adapter i named by the template, and so on.
+/// The changing scenario, what tells a whole report from a torn one:
+/// enumeration g lists `count.base + g % count.modulus` adapters, each name
+/// carrying g as the digits after the template's text before `{g}`.
 #[derive(Deserialize)]
 pub struct Generation {
     pub count: GenerationCount,
     pub name: String,
-    pub vendor: String,
-    pub vendor_id: u32,
-    pub device_id_modulus: u64,
-    pub dedicated_vram_mb_base: u64,
-    pub shared_memory_mb: u64,
-    pub driver_version: String,
-    pub software: bool,
 }
 
 #[derive(Deserialize)]
@@ -167,25 +161,21 @@ pub struct GenerationCount {
 }
 
 impl Generation {
-    /// The whole report of enumeration g.
-    pub fn report(&self, g: u64) -> Vec<Adapter> {
-        let count = self.count.base + g % self.count.modulus;
-        (0..count)
-            .map(|i| Adapter {
-                index: u32::try_from(i).unwrap(),
-                name: self
-                    .name
-                    .replace("{g}", &g.to_string())
-                    .replace("{i}", &i.to_string()),
-                vendor: self.vendor.clone(),
-                vendor_id: self.vendor_id,
-                device_id: u32::try_from(g % self.device_id_modulus).unwrap(),
-                dedicated_vram_mb: self.dedicated_vram_mb_base + i,
-                shared_memory_mb: self.shared_memory_mb,
-                driver_version: self.driver_version.clone(),
-                software: self.software,
-            })
-            .collect()
+    /// The one g a whole report carries: every name the same g, as many
+    /// adapters as g gives. None for a torn report.
+    pub fn of(&self, report: &[Adapter]) -> Option<u64> {
+        let head = &self.name[..self.name.find("{g}")?];
+        let carried = |name: &str| -> Option<u64> {
+            let rest = name.strip_prefix(head)?;
+            let digits = rest
+                .find(|c: char| !c.is_ascii_digit())
+                .unwrap_or(rest.len());
+            rest[..digits].parse().ok()
+        };
+        let g = carried(&report.first()?.name)?;
+        let whole = report.iter().all(|a| carried(&a.name) == Some(g))
+            && u64::try_from(report.len()) == Ok(self.count.base + g % self.count.modulus);
+        whole.then_some(g)
     }
 }
 
