@@ -1,5 +1,7 @@
 package com.quillmar.gpuinfo;
 
+import java.io.IOException;
+import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.stream.Collectors;
 
@@ -16,7 +18,7 @@ public final class Probe {
     private Probe() {
     }
 
-    public static void main(String[] args) {
+    public static void main(String[] args) throws IOException {
         try {
             if (args.length > 0) {
                 GpuInfo.load(Path.of(args[0]));
@@ -24,6 +26,13 @@ public final class Probe {
             System.out.println("version " + GpuInfo.version());
             for (Adapter a : GpuInfo.adapters()) {
                 System.out.println("name " + codePoints(a.name()));
+            }
+            // Where the loaded library's file is, as the system maps it (Linux).
+            Path maps = Path.of("/proc/self/maps");
+            if (Files.isReadable(maps)) {
+                String file = System.mapLibraryName(GpuInfo.LIBRARY_NAME);
+                Files.readAllLines(maps).stream().filter(l -> l.contains("/" + file)).findFirst()
+                        .ifPresent(l -> System.out.println("mapped " + l.substring(l.indexOf('/'))));
             }
         } catch (GpuInfoException e) {
             System.out.println("GpuInfoException " + e.reason());
