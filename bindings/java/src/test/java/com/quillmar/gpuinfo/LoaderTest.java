@@ -11,6 +11,8 @@ import java.net.URLClassLoader;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.List;
+import java.util.jar.JarEntry;
+import java.util.jar.JarOutputStream;
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.condition.DisabledOnOs;
@@ -64,13 +66,18 @@ class LoaderTest {
         }
     }
 
-    /** The whole path in a JVM of its own: what the system has mapped is the copy, and it is already gone. */
+    /**
+     * The whole path in a JVM of its own, the library in a jar as users get it:
+     * what the system has mapped is the copy, and it is already gone.
+     */
     @Test
-    void theFirstCallMapsACopyThatIsAlreadyDeleted(@TempDir Path classPath) throws Exception {
-        ChildJvm.Result result = ChildJvm.probe("example", List.of(), List.of(ChildJvm.classPathWithStandIn(classPath)));
+    void theFirstCallMapsACopyThatIsAlreadyDeleted(@TempDir Path jarFolder) throws Exception {
+        ChildJvm.Result result = ChildJvm.probe("example", List.of(), List.of(jarWithStandIn(jarFolder)));
         assertEquals(0, result.exitCode(), result.output());
-        String mapped = result.output().lines().filter(l -> l.startsWith("mapped ")).findFirst()
-                .map(l -> l.substring("mapped ".length())).orElseThrow(() -> new AssertionError(result.output()));
+        List<String> mappedFiles = result.output().lines().filter(l -> l.startsWith("mapped "))
+                .map(l -> l.substring("mapped ".length())).toList();
+        assertEquals(1, mappedFiles.size(), result.output());
+        String mapped = mappedFiles.get(0);
         assertTrue(mapped.endsWith(" (deleted)"), mapped);
         Path folder = Path.of(mapped.substring(0, mapped.length() - " (deleted)".length())).getParent();
         assertTrue(folder.getFileName().toString().startsWith(LibraryFile.FOLDER_PREFIX), mapped);
@@ -81,15 +88,26 @@ class LoaderTest {
     @CsvSource(delimiter = '|', value = {
         "nounpack         | true  | jna.nounpack is set",
         "missing resource | false | it is not on the class path"})
-    void noCopyIsAFailureNamingItsCause(String what, boolean noUnpack, String cause, @TempDir Path classPath)
+    void noCopyIsAFailureNamingItsCause(String what, boolean noUnpack, String cause, @TempDir Path folder)
             throws Exception {
         List<String> options = noUnpack ? List.of("-D" + GpuInfo.NO_UNPACK + "=true") : List.of();
-        List<Path> extra = noUnpack ? List.of(ChildJvm.classPathWithStandIn(classPath)) : List.of();
+        List<Path> extra = noUnpack ? List.of(jarWithStandIn(folder)) : List.of();
         ChildJvm.Result result = ChildJvm.probe("example", options, extra);
         assertEquals(Probe.LOAD_FAILED, result.exitCode(), result.output());
         assertTrue(result.output().startsWith("GpuInfoException cannot load " + RESOURCE + " from the class path"),
                 result.output());
         assertTrue(result.output().contains(cause), result.output());
+    }
+
+    /** A jar holding the stand-in where the binding's jar holds the DLL. */
+    private static Path jarWithStandIn(Path folder) throws Exception {
+        Path jar = folder.resolve("stand-in.jar");
+        try (JarOutputStream out = new JarOutputStream(Files.newOutputStream(jar))) {
+            out.putNextEntry(new JarEntry(RESOURCE));
+            Files.copy(StandIn.LIBRARY, out);
+            out.closeEntry();
+        }
+        return jar;
     }
 
     private static URLClassLoader loaderOf(Path folder) throws Exception {

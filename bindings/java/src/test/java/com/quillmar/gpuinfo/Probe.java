@@ -3,6 +3,7 @@ package com.quillmar.gpuinfo;
 import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.util.List;
 import java.util.stream.Collectors;
 
 /**
@@ -27,12 +28,15 @@ public final class Probe {
             for (Adapter a : GpuInfo.adapters()) {
                 System.out.println("name " + codePoints(a.name()));
             }
-            // Where the loaded library's file is, as the system maps it (Linux).
+            // The code the system maps from files other than the JDK's and the
+            // system's own (Linux): the library, wherever it was loaded from.
             Path maps = Path.of("/proc/self/maps");
             if (Files.isReadable(maps)) {
-                String file = System.mapLibraryName(GpuInfo.LIBRARY_NAME);
-                Files.readAllLines(maps).stream().filter(l -> l.contains("/" + file)).findFirst()
-                        .ifPresent(l -> System.out.println("mapped " + l.substring(l.indexOf('/'))));
+                List<String> own = List.of(System.getProperty("java.home") + "/", "/usr/", "/lib");
+                Files.readAllLines(maps).stream().filter(l -> l.contains(" r-xp ") && l.contains(" /"))
+                        .map(l -> l.substring(l.indexOf(" /") + 1))
+                        .filter(file -> own.stream().noneMatch(file::startsWith)).distinct()
+                        .forEach(file -> System.out.println("mapped " + file));
             }
         } catch (GpuInfoException e) {
             System.out.println("GpuInfoException " + e.reason());
