@@ -4,11 +4,9 @@ import com.fasterxml.jackson.core.JsonProcessingException;
 import com.fasterxml.jackson.databind.JsonNode;
 import com.fasterxml.jackson.databind.ObjectMapper;
 import com.sun.jna.Function;
-import com.sun.jna.Native;
 import com.sun.jna.NativeLibrary;
 import com.sun.jna.Platform;
 import com.sun.jna.Pointer;
-import java.io.File;
 import java.io.IOException;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Path;
@@ -21,7 +19,10 @@ import java.util.Objects;
  * {@code quillmar-dxgi-gpu-info.dll} (DXGI) through JNA.
  *
  * <p>The DLL comes from this jar ({@code win32-x86-64/quillmar-dxgi-gpu-info.dll})
- * on the first call, unless {@link #load(Path)} named another copy before. The
+ * on the first call, copied into a folder made for this process that only its
+ * owner can reach and deleted once it is loaded, or on Windows once it is
+ * unloaded (see {@link LibraryFile}), unless {@link #load(Path)} named another
+ * copy before. The
  * library answers one call at a time and rewrites its texts on later calls, so
  * every call here holds this class's lock and copies the text before releasing it;
  * on Windows that lock is also a named mutex of the process that every binding
@@ -47,6 +48,13 @@ public final class GpuInfo {
     }
 
     private static Calls calls; // guarded by GpuInfo.class
+    // The copy taken from this jar while it is still on disk (Windows), and its library.
+    private static LibraryFile extracted; // guarded by GpuInfo.class
+    private static NativeLibrary extractedLibrary; // guarded by GpuInfo.class
+    private static boolean cleanUpAtExit; // guarded by GpuInfo.class
+
+    /** JNA's switch that forbids unpacking native libraries from the class path. */
+    static final String NO_UNPACK = "jna.nounpack";
 
     private GpuInfo() {
     }
@@ -60,6 +68,12 @@ public final class GpuInfo {
      */
     public static synchronized void load(Path path) {
         Objects.requireNonNull(path, "path");
+        open(path);
+        releaseExtracted();
+    }
+
+    /** Loads {@code path} for every later call, or throws and keeps the one before. */
+    private static NativeLibrary open(Path path) {
         String file = path.toAbsolutePath().toString();
         NativeLibrary library;
         try {
@@ -73,6 +87,7 @@ public final class GpuInfo {
                 function(library, file, "gpuinfo_get_json"),
                 function(library, file, "gpuinfo_adapter_count"),
                 function(library, file, "gpuinfo_vram_mb"));
+        return library;
     }
 
     /** @return the library's version, {@code "1.0.0"} */
@@ -185,22 +200,73 @@ public final class GpuInfo {
 
     private static Calls library() {
         if (calls == null) {
-            loadFromClassPath();
+            ClassLoader loader = GpuInfo.class.getClassLoader();
+            loadFromClassPath(loader != null ? loader : ClassLoader.getSystemClassLoader());
         }
         return calls;
     }
 
-    /** The DLL this jar carries, by the absolute path JNA unpacks it to. */
-    private static void loadFromClassPath() {
+    /**
+     * The DLL this jar carries, copied by this class into a folder of its own
+     * and loaded by that absolute path (JNA's unpacking is not used).
+     *
+     * @return the copy, deleted already where the system lets a loaded library go
+     */
+    static synchronized LibraryFile loadFromClassPath(ClassLoader loader) {
         String resource = Platform.RESOURCE_PREFIX + "/" + System.mapLibraryName(LIBRARY_NAME);
-        File file;
-        try {
-            file = Native.extractFromResourcePath(LIBRARY_NAME, GpuInfo.class.getClassLoader());
-        } catch (IOException e) {
-            throw new GpuInfoException("cannot load " + resource + " from the class path (the library is for "
-                    + "Windows x64; GpuInfo.load(path) takes another copy): " + e.getMessage(), e);
+        String cannot = "cannot load " + resource + " from the class path (the library is for Windows x64; "
+                + "GpuInfo.load(path) takes another copy): ";
+        // The user's word that nothing is unpacked from jars, kept though JNA does no unpacking here.
+        if (Boolean.getBoolean(NO_UNPACK)) {
+            throw new GpuInfoException(cannot + NO_UNPACK + " is set, which forbids unpacking it");
         }
-        load(file.toPath());
+        LibraryFile copy;
+        try {
+            copy = LibraryFile.extract(loader, resource);
+        } catch (IOException e) {
+            throw new GpuInfoException(cannot + e.getMessage(), e);
+        }
+        NativeLibrary library;
+        try {
+            library = open(copy.file());
+        } catch (GpuInfoException e) {
+            copy.delete();
+            throw e;
+        }
+        releaseExtracted();
+        // Linux and macOS keep a loaded library mapped once its file is gone;
+        // Windows refuses, so there the copy goes when the library is disposed.
+        if (!copy.delete()) {
+            extracted = copy;
+            extractedLibrary = library;
+            if (!cleanUpAtExit) {
+                Runtime.getRuntime().addShutdownHook(new Thread(GpuInfo::releaseAtExit, "quillmar-gpuinfo cleanup"));
+                cleanUpAtExit = true;
+            }
+        }
+        return copy;
+    }
+
+    /** Unloads and deletes the copy this class extracted, once another library or the JVM's exit replaces it. */
+    private static void releaseExtracted() {
+        if (extracted == null) {
+            return;
+        }
+        extractedLibrary.dispose();
+        extracted.delete();
+        extracted = null;
+        extractedLibrary = null;
+    }
+
+    /**
+     * At exit no call may be running into the copy: the monitor is taken, and a
+     * later call (a daemon thread's) loads a copy of its own, which stays.
+     */
+    private static synchronized void releaseAtExit() {
+        if (extracted != null) {
+            calls = null;
+            releaseExtracted();
+        }
     }
 
     private static Function function(NativeLibrary library, String file, String name) {

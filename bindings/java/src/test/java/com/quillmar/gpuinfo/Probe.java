@@ -1,6 +1,9 @@
 package com.quillmar.gpuinfo;
 
+import java.io.IOException;
+import java.nio.file.Files;
 import java.nio.file.Path;
+import java.util.List;
 import java.util.stream.Collectors;
 
 /**
@@ -16,7 +19,7 @@ public final class Probe {
     private Probe() {
     }
 
-    public static void main(String[] args) {
+    public static void main(String[] args) throws IOException {
         try {
             if (args.length > 0) {
                 GpuInfo.load(Path.of(args[0]));
@@ -24,6 +27,16 @@ public final class Probe {
             System.out.println("version " + GpuInfo.version());
             for (Adapter a : GpuInfo.adapters()) {
                 System.out.println("name " + codePoints(a.name()));
+            }
+            // The code the system maps from files other than the JDK's and the
+            // system's own (Linux): the library, wherever it was loaded from.
+            Path maps = Path.of("/proc/self/maps");
+            if (Files.isReadable(maps)) {
+                List<String> own = List.of(System.getProperty("java.home") + "/", "/usr/", "/lib");
+                Files.readAllLines(maps).stream().filter(l -> l.contains(" r-xp ") && l.contains(" /"))
+                        .map(l -> l.substring(l.indexOf(" /") + 1))
+                        .filter(file -> own.stream().noneMatch(file::startsWith)).distinct()
+                        .forEach(file -> System.out.println("mapped " + file));
             }
         } catch (GpuInfoException e) {
             System.out.println("GpuInfoException " + e.reason());
