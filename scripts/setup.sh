@@ -32,6 +32,8 @@ test_packages=(
   # with, JNA, Jackson and JUnit 5
   openjdk-17-jdk-headless maven libmaven-resources-plugin-java libmaven-compiler-plugin-java
   libmaven-jar-plugin-java libsurefire-java libjna-java libjackson2-databind-java junit5
+  # the Maven release test deploys with the deploy plugin to a file:// repository
+  libmaven-deploy-plugin-java
   # the Rust binding: Debian's Rust with its Windows standard library, the
   # crates it builds from (offline), clippy and rustfmt
   rustc cargo libstd-rust-dev-windows rust-clippy rustfmt

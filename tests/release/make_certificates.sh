@@ -2,9 +2,12 @@
 # make_certificates.sh <folder>: a throwaway certificate authority and a
 # code-signing certificate it issued, as sign.pfx (password in password.txt);
 # and a second authority that issued nothing, for the verification that must
-# fail. Valid for two days from now.
+# fail. Valid for two days from now. And a throwaway GPG signing key in its
+# own keyring, gnupg/ (fingerprint in gpg-key.txt), for the Maven files'
+# signatures; no passphrase, and its agent stopped again here.
 set -euo pipefail
 out="$1"
+if [ -d "$out/gnupg" ]; then gpgconf --homedir "$out/gnupg" --kill all 2>/dev/null || true; fi
 rm -rf "$out" && mkdir -p "$out" && cd "$out"
 openssl_quiet() { openssl "$@" 2>/dev/null; }
 for ca in ca other-ca; do
@@ -18,3 +21,8 @@ openssl_quiet x509 -req -in sign.csr -CA ca.pem -CAkey ca.key -CAcreateserial -o
 openssl rand -hex 16 >password.txt
 openssl_quiet pkcs12 -export -out sign.pfx -inkey sign.key -in sign.pem -certfile ca.pem \
   -passout "file:password.txt"
+mkdir -m 700 gnupg
+gpg_quiet() { gpg --homedir gnupg --batch --quiet "$@" 2>/dev/null; }
+gpg_quiet --passphrase '' --quick-generate-key "gpuinfo release test <release-test@invalid>" ed25519 sign 2d
+gpg_quiet --list-secret-keys --with-colons | awk -F: '$1 == "fpr" { print $10; exit }' >gpg-key.txt
+gpgconf --homedir gnupg --kill all

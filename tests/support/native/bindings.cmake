@@ -7,17 +7,7 @@
 set(BINDINGS_DIR ${REPO_ROOT}/bindings)
 set(BINDING_CASES ${BINDINGS_DIR}/testdata/cases.json)
 
-add_library(binding_stand_in SHARED
-  ${REPO_ROOT}/src/gpuinfo.cpp ${CMAKE_CURRENT_LIST_DIR}/fake_system.cpp ${CMAKE_CURRENT_LIST_DIR}/binding_library.cpp)
-set_target_properties(binding_stand_in PROPERTIES OUTPUT_NAME quillmar-dxgi-gpu-info
-  LINK_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/binding_library.map)
-target_compile_options(binding_stand_in PRIVATE -Wall -Wextra -Wpedantic -Werror)
-target_include_directories(binding_stand_in PRIVATE ${CMAKE_CURRENT_LIST_DIR}/winstub ${REPO_ROOT}/include ${REPO_ROOT}/src
-  ${REPO_ROOT}/tests/fake_dxgi)
-# As in the tests: the library's internal steps declared with external linkage.
-target_compile_definitions(binding_stand_in PRIVATE GPUINFO_INTERNAL=)
-target_link_options(binding_stand_in PRIVATE
-  -Wl,--version-script=${CMAKE_CURRENT_LIST_DIR}/binding_library.map -Wl,--no-undefined)
+include(${CMAKE_CURRENT_LIST_DIR}/stand_in.cmake)
 
 # Debian's python3, not whichever comes first on PATH.
 gpuinfo_find_program(BINDING_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
