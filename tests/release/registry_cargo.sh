@@ -81,4 +81,22 @@ RUST_BACKTRACE=0 "$wine" "$exe" >"$work/output.txt" 2>&1 </dev/null || { cat "$w
 cat "$work/output.txt"
 grep -q "^library $version\$" "$work/output.txt" || { echo "FAIL: no library $version"; exit 1; }
 grep -q '^{"adapters":\[' "$work/output.txt" || { echo "FAIL: no report"; exit 1; }
+# `cargo publish --dry-run` can't run offline: cargo refuses to publish to a
+# directory source ("does not support API commands"), and crates.io's index
+# is not reachable here. What it would upload is checked instead: the file
+# list cargo packs from the released crate's own files.
+copy="$work/crate"
+cp -r "$work/registry/$crate-$version" "$copy"
+rm -f "$copy/.cargo-checksum.json"
+mv "$copy/Cargo.toml.orig" "$copy/Cargo.toml"
+if (cd "$copy" && cargo publish --dry-run --allow-dirty >"$work/publish.txt" 2>&1); then
+  echo "cargo publish --dry-run: passed"
+else
+  echo "cargo publish --dry-run (offline, refused): $(head -n 1 "$work/publish.txt")"
+fi
+(cd "$copy" && cargo package --list --allow-dirty) >"$work/list.txt"
+echo "cargo package --list:"; cat "$work/list.txt"
+for f in build.rs native/$dll_name src/lib.rs LICENSE; do
+  grep -qx "$f" "$work/list.txt" || { echo "FAIL: cargo package leaves out $f"; exit 1; }
+done
 echo "cargo registry: PASS"

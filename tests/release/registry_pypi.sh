@@ -26,7 +26,8 @@ echo "publish: twine upload --repository-url http://127.0.0.1:$port/ $(basename 
 twine upload --non-interactive --disable-progress-bar -u local -p local \
   --repository-url "http://127.0.0.1:$port/" "$wheel"
 echo "install: pip install --index-url http://127.0.0.1:$port/simple/ --platform win_amd64 --only-binary=:all: --target $work/target $project==$version"
-python3 -m pip install --disable-pip-version-check --no-cache-dir --index-url "http://127.0.0.1:$port/simple/" \
+# --isolated: no pip configuration (a find-links folder) may supply the wheel.
+python3 -m pip install --isolated --disable-pip-version-check --no-cache-dir --index-url "http://127.0.0.1:$port/simple/" \
   --platform win_amd64 --only-binary=:all: --target "$work/target" "$project==$version"
 
 cd "$work/target"
@@ -34,6 +35,9 @@ fail=0
 for f in quillmar_gpuinfo/quillmar-dxgi-gpu-info.dll quillmar_gpuinfo/py.typed quillmar_gpuinfo/__init__.py; do
   if [ -f "$f" ]; then echo "installed: $f ($(stat -c %s "$f") bytes)"; else echo "FAIL: $f not installed"; fail=1; fi
 done
+unzip -p "$dist/quillmar-dxgi-gpu-info-$version-win64.zip" bin/quillmar-dxgi-gpu-info.dll >"$work/release.dll"
+cmp -s quillmar_gpuinfo/quillmar-dxgi-gpu-info.dll "$work/release.dll" \
+  || { echo "FAIL: the installed DLL is not the release's"; fail=1; }
 entry="$(ls -d quillmar_gpuinfo-"$version".dist-info)/entry_points.txt"
 if grep -A5 '^\[console_scripts\]' "$entry" | grep -q '= *quillmar_gpuinfo'; then
   echo "console script: $(grep -A5 '^\[console_scripts\]' "$entry" | grep '=')"
