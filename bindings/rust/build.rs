@@ -25,14 +25,17 @@ fn main() {
         Some(profile) => profile.to_path_buf(),
         None => panic!("OUT_DIR {} is not inside a profile folder", out.display()),
     };
-    for folder in [profile.clone(), profile.join("examples"), profile.join("deps")] {
+    for folder in [
+        profile.clone(),
+        profile.join("examples"),
+        profile.join("deps"),
+    ] {
         copy(&dll, &folder);
     }
 }
 
 fn copy(dll: &Path, folder: &Path) {
-    fs::create_dir_all(folder)
-        .unwrap_or_else(|err| panic!("making {}: {err}", folder.display()));
+    fs::create_dir_all(folder).unwrap_or_else(|err| panic!("making {}: {err}", folder.display()));
     fs::copy(dll, folder.join(LIBRARY_NAME))
         .unwrap_or_else(|err| panic!("copying {} to {}: {err}", dll.display(), folder.display()));
 }
