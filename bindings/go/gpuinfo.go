@@ -1,6 +1,8 @@
 // Package gpuinfo tells which graphics adapters a Windows x64 machine has,
 // from quillmar-dxgi-gpu-info.dll, through package syscall: standard library
-// only, no cgo. The DLL sits beside the executable, or Load takes its path.
+// only, no cgo. A released module carries the DLL and loads its own copy
+// from the user's cache folder; otherwise the DLL sits beside the
+// executable, or Load takes its path.
 //
 // The library is a 64-bit Windows DLL. On any other system or architecture
 // the package still compiles, and every call returns ErrUnsupported, so a
@@ -18,8 +20,8 @@ import (
 	"strings"
 )
 
-// LibraryName is the DLL's file name; Load("") looks for it beside the
-// executable.
+// LibraryName is the DLL's file name; without an embedded DLL, Load("")
+// looks for it beside the executable.
 const LibraryName = "quillmar-dxgi-gpu-info.dll"
 
 // Adapter is one adapter of the library's report; the JSON tags are the

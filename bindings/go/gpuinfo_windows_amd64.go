@@ -76,10 +76,11 @@ func hold() (func(), error) {
 	}, nil
 }
 
-// Load loads the DLL at path, made absolute first, or the one beside the
-// executable when path is "". A file that can't be loaded or lacks one of
-// the library's calls is a *LoadError naming the absolute path, and the
-// library loaded before stays in use.
+// Load loads the DLL at path, made absolute first. With path "" it loads the
+// DLL the module carries (a released module embeds it: see loadEmbedded),
+// or in a module without one the DLL beside the executable. A file that
+// can't be loaded or lacks one of the library's calls is a *LoadError
+// naming the absolute path, and the library loaded before stays in use.
 func Load(path string) error {
 	mu.Lock()
 	defer mu.Unlock()
@@ -88,6 +89,9 @@ func Load(path string) error {
 
 func load(path string) error {
 	if path == "" {
+		if data := embeddedLibrary(); data != nil {
+			return loadEmbedded(data)
+		}
 		exe, err := os.Executable()
 		if err != nil {
 			return &LoadError{Path: LibraryName, Err: fmt.Errorf("finding the executable's folder: %w", err)}
@@ -100,6 +104,11 @@ func load(path string) error {
 	} else {
 		return &LoadError{Path: path, Err: err}
 	}
+	return loadPath(path)
+}
+
+// loadPath loads the DLL at the absolute path and takes its five calls.
+func loadPath(path string) error {
 	dll, err := syscall.LoadDLL(path)
 	if err != nil {
 		// LoadDLL's error repeats the path; the Windows error alone says why.
@@ -135,8 +144,8 @@ func load(path string) error {
 	return nil
 }
 
-// current is the loaded library, loading the one beside the executable
-// first if none is. The caller holds mu.
+// current is the loaded library, loading the module's own (Load("")) first
+// if none is. The caller holds mu.
 func current() (*library, error) {
 	if loaded == nil {
 		if err := load(""); err != nil {

@@ -22,7 +22,7 @@ endforeach()
 # .cargo_vcs_info.json, written only from a clean git checkout.
 list(REMOVE_ITEM got .cargo_vcs_info.json)
 file(GLOB_RECURSE sources RELATIVE ${SOURCE} ${SOURCE}/src/*.rs ${SOURCE}/examples/*.rs)
-set(want Cargo.toml Cargo.toml.orig Cargo.lock LICENSE README.md ${sources})
+set(want Cargo.toml Cargo.toml.orig Cargo.lock LICENSE README.md build.rs native/README.md ${sources})
 list(SORT want)
 if(NOT got STREQUAL want)
   message(FATAL_ERROR "the .crate holds\n  ${got}\nwant\n  ${want}")
