@@ -15,8 +15,8 @@
 #
 # The same commit gives the same bytes in dist/: every time stamp is the last
 # commit's time (SOURCE_DATE_EPOCH), every archive lists its files in one
-# order. GPG signatures carry their own time; Authenticode signatures are made
-# at SOURCE_DATE_EPOCH and compare equal too.
+# order. Authenticode and GPG signatures are made at SOURCE_DATE_EPOCH (GPG's
+# no earlier than its key) and compare equal too.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -140,8 +140,17 @@ javadoc -quiet -notimestamp -Xdoclint:none -encoding UTF-8 -d "$stage/java/javad
 (cd "$stage/java/javadoc" && jar --create --date="$jar_date" --file "$base-javadoc.jar" $(find . -type f | sort))
 for f in "$base.jar" "$base-sources.jar" "$base-javadoc.jar"; do normalize_zip "$f"; done
 if [ -n "${GPUINFO_GPG_KEY:-}" ]; then
+  # Signed at the commit's time, or at the key's birth if the key is younger
+  # (gpg refuses a signature older than its key): with a deterministic key
+  # type (EdDSA, as the tests make) two runs give the same .asc, and so the
+  # same bill of materials and SHA256SUMS.
+  key_created="$(gpg --batch --with-colons --list-keys "$GPUINFO_GPG_KEY" | awk -F: '$1 == "pub" { print $6; exit }')"
+  sign_time=$SOURCE_DATE_EPOCH
+  if [ -n "$key_created" ] && [ "$key_created" -gt "$sign_time" ]; then sign_time=$key_created; fi
   for f in "$base.pom" "$base.jar" "$base-sources.jar" "$base-javadoc.jar"; do
-    gpg --batch --yes --local-user "$GPUINFO_GPG_KEY" --armor --detach-sign --output "$f.asc" "$f"
+    # gpg warns on every run with a faked time; its words are shown only on failure.
+    gpg --batch --yes --faked-system-time "$sign_time!" --local-user "$GPUINFO_GPG_KEY" --armor --detach-sign \
+      --output "$f.asc" "$f" 2>"$stage/gpg.log" || { cat "$stage/gpg.log" >&2; exit 1; }
   done
   say "signed the Maven files with GPG key $GPUINFO_GPG_KEY"
 fi
