@@ -85,8 +85,8 @@ def check_wheel(dist, v, ctx):
 def check_nupkg(dist, v, ctx):
     path = only(listing(dist, r"Quillmar\.GpuInfo\..*\.nupkg"), "nupkg")
     expect("nupkg name", re.fullmatch(r"Quillmar\.GpuInfo\.(.*)\.nupkg", os.path.basename(path)).group(1), v)
-    spec = zip_member(path, r"Quillmar\.GpuInfo\.nuspec").decode()
-    expect("nupkg nuspec", re.search(r"<version>(.*?)</version>", spec).group(1), v)
+    nuspec = zip_member(path, r"Quillmar\.GpuInfo\.nuspec").decode()
+    expect("nupkg nuspec", re.search(r"<version>(.*?)</version>", nuspec).group(1), v)
     snupkg = only(listing(dist, r"Quillmar\.GpuInfo\..*\.snupkg"), "snupkg")
     expect("snupkg name", re.fullmatch(r"Quillmar\.GpuInfo\.(.*)\.snupkg", os.path.basename(snupkg)).group(1), v)
     return zip_member(path, r"runtimes/win-x64/native/" + re.escape(DLL))

@@ -321,14 +321,7 @@ def main():
                                 env=dict(os.environ, NODE_SKIP_PLATFORM_CHECK="1"))
     output = out.decode("utf-8", "replace")
     print(f"consumer (node.exe {args.node_version} under Wine):\n{output}{err.decode('utf-8', 'replace')}")
-    lines = output.splitlines()
-    checks.check(code == 0, "consumer exit", f"node.exe exited with {code}")
-    checks.check(lines[:1] == [f"version {version}"], "consumer version", f"first line {lines[:1]}")
-    try:
-        report = json.loads("\n".join(lines[1:]))
-        checks.check(isinstance(report.get("adapters"), list), "consumer report", "no adapters list in the report")
-    except json.JSONDecodeError as error:
-        checks.check(False, "consumer report", f"the report is not JSON: {error}")
+    checks.consumer_output(code, output, version)
     return checks.finish()
 
 

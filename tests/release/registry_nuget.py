@@ -145,14 +145,7 @@ def main():
                                       env=dict(os.environ, DOTNET_EnableWriteXorExecute="0"))
     output = stdout.decode("utf-8", "replace")
     print(f"consumer (win-x64, self-contained, under Wine):\n{output}{stderr.decode('utf-8', 'replace')}")
-    lines = output.splitlines()
-    checks.check(code == 0, "consumer exit", f"the program exited with {code}")
-    checks.check(lines[:1] == [f"version {version}"], "consumer version", f"first line {lines[:1]}")
-    try:
-        report = json.loads("\n".join(lines[1:]))
-        checks.check(isinstance(report.get("adapters"), list), "consumer report", "no adapters list in the report")
-    except json.JSONDecodeError as error:
-        checks.check(False, "consumer report", f"the report is not JSON: {error}")
+    checks.consumer_output(code, output, version)
     return checks.finish()
 
 

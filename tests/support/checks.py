@@ -41,6 +41,19 @@ def run(command, timeout, cwd=None, env=None, stdout_file=None):
             return code, out.read(), err.read()
 
 
+def consumer_output(code, output, version):
+    """A release consumer's exit and output: "version <version>", then the
+    report as JSON with an adapters list."""
+    lines = output.splitlines()
+    check(code == 0, "consumer exit", f"the consumer exited with {code}")
+    check(lines[:1] == [f"version {version}"], "consumer version", f"first line {lines[:1]}")
+    try:
+        report = json.loads("\n".join(lines[1:]))
+        check(isinstance(report.get("adapters"), list), "consumer report", "no adapters list in the report")
+    except json.JSONDecodeError as error:
+        check(False, "consumer report", f"the report is not JSON: {error}")
+
+
 def finish():
     """The script's exit code, after saying how many checks failed."""
     print(f"{len(failures)} failed")
