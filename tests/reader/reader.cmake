@@ -29,7 +29,7 @@ set_tests_properties(reader_tables PROPERTIES ENVIRONMENT "${SANITIZER_ENV}" LAB
 
 add_executable(fuzz_reader ${CMAKE_CURRENT_LIST_DIR}/fuzz_reader.cpp)
 target_link_libraries(fuzz_reader PRIVATE reader_flags)
-target_compile_options(fuzz_reader PRIVATE -fsanitize=fuzzer)
+target_compile_options(fuzz_reader PRIVATE ${FUZZER_COMPILE_OPTIONS})
 target_link_options(fuzz_reader PRIVATE -fsanitize=fuzzer)
 
 add_executable(fuzz_reader_runner ${CMAKE_CURRENT_LIST_DIR}/fuzz_reader.cpp ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_runner.cpp)
