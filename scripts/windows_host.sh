@@ -9,7 +9,8 @@
 #   basic_render  a hosted CI runner: the Microsoft Basic Render Driver alone
 #   workstation   two GPUs and the Basic Render Driver
 # For the last two the prefix's system32\dxgi.dll is the test double playing
-# the preset of that name (tests/fake_dxgi/fake_presets.h).
+# the preset of that name (tests/fake_dxgi/fake_presets.h). As in
+# scripts/test.sh, a failed test is run once more; twice fails the machine.
 # usage: scripts/windows_host.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -44,7 +45,7 @@ for machine in wine basic_render workstation; do
   status=0
   {
     env "${machine_env[@]}" cmake -DPREFIX="$prefix" "${double[@]}" -P cmake/WinePrefix.cmake &&
-      env "${machine_env[@]}" "${test_env[@]}" ctest --test-dir "$build" --output-on-failure --timeout 300
+      env "${machine_env[@]}" "${test_env[@]}" ctest --test-dir "$build" --output-on-failure --timeout 300 --repeat until-pass:2
   } >"$log" 2>&1 || status=$?
   WINEPREFIX="$prefix" "$wineserver" -k 2>/dev/null || true
   summary=$(grep -E 'tests passed' "$log" || echo "did not run")
