@@ -338,6 +338,10 @@ HRESULT WINAPI CreateDXGIFactory(REFIID riid, void **factory)
     *factory = NULL;
     if (!IsEqualGUID(riid, &IID_IDXGIFactory))
         return unexpected();
+    if (g_scenario.create_failures > 0) {
+        --g_scenario.create_failures;
+        return E_FAIL;
+    }
     if (FAILED(g_scenario.create_hr) || g_scenario.create_gives_null)
         return g_scenario.create_hr;
     if (g_scenario.changes_every_call)

@@ -31,6 +31,7 @@ struct fake_scenario {
     int adapter_count;      /* adapters listed; indexes past them give end_hr */
     HRESULT end_hr;         /* 0 stands for DXGI_ERROR_NOT_FOUND */
     int changes_every_call; /* each factory lists the next generation (fake_generation) */
+    int create_failures;    /* this many CreateDXGIFactory calls fail with E_FAIL before create_hr */
     struct fake_adapter adapters[FAKE_DXGI_MAX_ADAPTERS];
 };
 

@@ -209,6 +209,14 @@ static inline int fake_preset(const char *name, struct fake_scenario *out)
         out->create_hr = E_FAIL;
         return 1;
     }
+    /* A DXGI that fails once and then answers, as while a driver is being
+     * replaced: the first factory fails, every later one lists the example.
+     * A host that asks again after the failure meets the recovered one. */
+    if (!strcmp(name, "recovering")) {
+        fake_preset_example(out);
+        out->create_failures = 1;
+        return 1;
+    }
     return 0;
 }
 

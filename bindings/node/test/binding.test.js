@@ -10,6 +10,7 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { once } = require('node:events');
 const { Worker } = require('node:worker_threads');
+const { spawnSync } = require('node:child_process');
 const gpu = require('quillmar-dxgi-gpu-info');
 
 const INT32_MIN = -2147483648;
@@ -42,6 +43,24 @@ function attachSeam(mode) {
   if (attach(gpu.DLL_NAME, SEAM_MODES[mode]) !== 1) throw new Error('dxgi_seam_attach failed');
 }
 if (seamMode) attachSeam(seamMode);
+
+// Gives the double beside this script (the module the seam hands the
+// library) the named preset through its own control calls, which also start
+// its counts afresh. The buffer is more than its struct fake_scenario.
+const SCENARIO_BYTES = 1 << 20;
+let preset = null;
+function usePreset(name) {
+  if (!preset) {
+    const double = require('koffi').load(path.join(__dirname, 'fake_dxgi.dll'));
+    preset = {
+      fill: double.func('int fake_dxgi_preset(const char *name, void *scenario)'),
+      set: double.func('void fake_dxgi_set_scenario(const void *scenario)'),
+    };
+  }
+  const scenario = Buffer.alloc(SCENARIO_BYTES);
+  if (preset.fill(name, scenario) !== 1) throw new Error(`the double has no preset "${name}"`);
+  preset.set(scenario);
+}
 
 // The assertion for an error kind cases.json names.
 function errorOf(kind, reason) {
@@ -155,17 +174,36 @@ if (seamMode === 'double') {
       await t.test(seq.name, (st) => {
         try {
           for (const [i, step] of seq.steps.entries()) {
-            if (step.scenario === 'missing') attachSeam('missing');
-            else if (step.scenario === caseName) attachSeam('double');
-            else return st.skip(`step ${i} needs the double's "${step.scenario}" preset`);
+            if (step.scenario === 'missing') {
+              attachSeam('missing');
+            } else {
+              usePreset(step.scenario);
+              attachSeam('double');
+            }
             const what = `step ${i}: ${step.call}(${step.index ?? ''}) under ${step.scenario}`;
             if ('result' in step) assert.equal(callNamed(step.call, step.index), step.result, what);
             else assert.throws(() => callNamed(step.call, step.index), errorOf(step.error, step.reason), what);
           }
         } finally {
+          usePreset(caseName);
           attachSeam(seamMode);
         }
       });
+    }
+  });
+}
+
+if (caseName === 'example') {
+  test("an event under the lock's name: every call a GpuInfoError for the lock", () => {
+    const child = spawnSync(process.execPath, [path.join(__dirname, 'foreign_lock.js')], { encoding: 'utf8' });
+    assert.equal(child.status, 0, child.stderr);
+    const threw = JSON.parse(child.stdout);
+    for (const call of ['adapter_count', 'adapters', 'report', 'vram_mb']) {
+      const err = threw[call];
+      assert.ok(err, `${call} did not throw`);
+      assert.ok(err.gpuInfoError, `${call} threw ${err.message}, not a GpuInfoError`);
+      assert.equal(err.code, 'GPUINFO_LOCK_FAILED', call);
+      assert.match(err.reason, /^no process lock: CreateMutexW failed/, call);
     }
   });
 }

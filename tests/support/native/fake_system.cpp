@@ -212,6 +212,10 @@ HRESULT WINAPI create_factory(REFIID riid, void **out)
         ++g.st.unexpected_calls;
         return E_NOINTERFACE;
     }
+    if (g.s.create_failures > 0) {
+        --g.s.create_failures;
+        return E_FAIL;
+    }
     if (FAILED(g.s.create_hr) || g.s.create_gives_null)
         return g.s.create_hr;
     if (g.s.changes_every_call) {
@@ -284,6 +288,7 @@ scenario from_double(const ::fake_scenario &given)
         s.end_hr = given.end_hr;
     s.adapters = adapters_of(given);
     s.changes_every_call = given.changes_every_call != 0;
+    s.create_failures = given.create_failures;
     return s;
 }
 

@@ -43,6 +43,8 @@ struct scenario {
     int failing_conversion = 0;
     /* Each factory lists the next generation of the "changing" preset. */
     bool changes_every_call = false;
+    /* This many factories fail with E_FAIL before create_hr applies. */
+    int create_failures = 0;
 };
 
 struct stats {
