@@ -54,6 +54,7 @@ def main():
     lines.append("};")
     lines.append(f"const changing_rule changing = {{{rule['count']['base']}u, {rule['count']['modulus']}u, "
                  f"{text(rule['name'])}}};")
+    lines.append(f"const lock_rule lock = {{{text(data['lock']['name'])}, {data['lock']['wait_ms']}u}};")
     with open(sys.argv[2], "w", encoding="utf-8") as f:
         f.write("\n".join(lines) + "\n")
 

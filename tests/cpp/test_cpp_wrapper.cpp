@@ -51,6 +51,11 @@ struct changing_rule {
     std::string name; /* g: the digits after the text before {g} */
 };
 
+struct lock_rule {
+    std::string name; /* {pid}: the process id in decimal */
+    unsigned wait_ms;
+};
+
 #include "cases.inc"
 
 constexpr int threads = 8;
@@ -263,6 +268,15 @@ int main(int argc, char **argv)
                 check_case(c);
         return harness_finish();
     }
+
+    /* The named mutex every binding of the library takes. */
+    std::string want = lock.name;
+    want.replace(want.find("{pid}"), 5, std::to_string(GetCurrentProcessId()));
+    std::string got; /* the name is ASCII */
+    for (wchar_t c : gpu::detail::lock_name())
+        got += static_cast<char>(c);
+    ok(got == want && gpu::detail::lock_wait_ms == lock.wait_ms,
+       "the lock is %s for %u ms", want.c_str(), lock.wait_ms);
 
     library = GetModuleHandleA(GPUINFO_DLL);
     if (!library)
