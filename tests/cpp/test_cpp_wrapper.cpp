@@ -6,7 +6,8 @@
  * it and a plugin DLL with its own copy of the wrapper at once.
  *   test_cpp_wrapper        the cases through the seam
  *   test_cpp_wrapper wine   the "wine" case: the system's own DXGI (Wine's)
- *   test_cpp_wrapper system the "system" case: any machine's own DXGI */
+ *   test_cpp_wrapper system the "system" case: any machine's own DXGI
+ *   test_cpp_wrapper foreign_lock  an event already holds the lock's name */
 #include "gpuinfo.hpp"
 #include "harness.h"
 
@@ -14,6 +15,7 @@
 #include <climits>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace gpu = quillmar::gpuinfo;
@@ -259,8 +261,42 @@ void check_threads(plugin_call plugin)
 
 } // namespace
 
+/* An event made under the lock's name before the wrapper's first call (by
+ * anyone who guessed the name) leaves it no mutex: every call throws the
+ * wrapper's own error, none runs unlocked. A process of its own, as the
+ * wrapper makes its lock once. */
+static int check_foreign_lock()
+{
+    std::wstring name = gpu::detail::lock_name();
+    if (!CreateEventW(nullptr, TRUE, FALSE, name.c_str()))
+        harness_fatal("CreateEventW failed");
+    const std::pair<const char *, void (*)()> calls[] = {
+        {"version", [] { gpu::version(); }},
+        {"last_error", [] { gpu::last_error(); }},
+        {"report", [] { gpu::report(); }},
+        {"adapters", [] { gpu::adapters(); }},
+        {"adapter_count", [] { gpu::adapter_count(); }},
+        {"vram_mb", [] { gpu::vram_mb(0); }},
+    };
+    for (const auto &call : calls) {
+        std::string got = "no exception";
+        try {
+            call.second();
+        } catch (const gpu::error &e) {
+            got = e.reason();
+        } catch (const std::exception &e) {
+            got = std::string("another exception: ") + e.what();
+        }
+        ok(got.rfind("no process lock: CreateMutexW failed", 0) == 0, "%s under a foreign lock name: %s", call.first,
+           got.c_str());
+    }
+    return harness_finish();
+}
+
 int main(int argc, char **argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "foreign_lock")
+        return check_foreign_lock();
     check_str(gpu::version().c_str(), "1.0.0");
     if (argc > 1 && (std::string(argv[1]) == "wine" || std::string(argv[1]) == "system")) {
         for (const shared_case &c : shared_cases)
