@@ -133,3 +133,47 @@ fn sequence() {
         }
     }
 }
+
+#[link(name = "kernel32")]
+extern "system" {
+    fn CreateEventW(
+        attributes: *mut std::ffi::c_void,
+        manual_reset: i32,
+        initial_state: i32,
+        name: *const u16,
+    ) -> *mut std::ffi::c_void;
+}
+
+/// An event made under the lock's name before the crate's first call (by
+/// anyone who guessed the name) leaves it no mutex: every call is an
+/// `Error::Enumeration` for the lock, none runs unlocked. A process of its
+/// own, as the lock is made once.
+#[test]
+fn foreign_lock() {
+    let name: Vec<u16> = quillmar_gpuinfo::lock_name(std::process::id())
+        .encode_utf16()
+        .chain(Some(0))
+        .collect();
+    // SAFETY: the name is NUL-terminated UTF-16; the event lives as long as
+    // the process.
+    let event = unsafe { CreateEventW(std::ptr::null_mut(), 1, 0, name.as_ptr()) };
+    assert!(!event.is_null(), "CreateEventW failed");
+    type Call = fn() -> Result<(), Error>;
+    let calls: [(&str, Call); 6] = [
+        ("version", || quillmar_gpuinfo::version().map(drop)),
+        ("last_error", || quillmar_gpuinfo::last_error().map(drop)),
+        ("report", || quillmar_gpuinfo::report().map(drop)),
+        ("adapters", || quillmar_gpuinfo::adapters().map(drop)),
+        ("adapter_count", || {
+            quillmar_gpuinfo::adapter_count().map(drop)
+        }),
+        ("vram_mb", || quillmar_gpuinfo::vram_mb(0).map(drop)),
+    ];
+    for (call, run) in calls {
+        match run() {
+            Err(Error::Enumeration { reason })
+                if reason.starts_with("no process lock: CreateMutexW failed") => {}
+            other => panic!("{call} under a foreign lock name: {other:?}"),
+        }
+    }
+}
