@@ -110,8 +110,54 @@ namespace Quillmar.Graphics.Tests
             return () => GpuInfo.ParseReport(System.Text.Encoding.UTF8.GetBytes(report()));
         }
 
+        [DllImport("kernel32", CharSet = CharSet.Unicode, SetLastError = true)]
+        private static extern IntPtr CreateEventW(IntPtr attributes, bool manualReset, bool initialState, string name);
+
+        /// <summary>
+        /// An event made under the lock's name before the binding's first call (by
+        /// anyone who guessed the name) leaves it no mutex: every call throws
+        /// GpuInfoException for the lock, none runs unlocked. A process of its
+        /// own, as the binding makes its lock once.
+        /// </summary>
+        private static int ForeignLock()
+        {
+            using JsonDocument table = JsonDocument.Parse(File.ReadAllBytes(Seam.Beside("cases.json")));
+            string name = table.RootElement.GetProperty("lock").GetProperty("name").GetString()!
+                .Replace("{pid}", Environment.ProcessId.ToString(System.Globalization.CultureInfo.InvariantCulture));
+            if (CreateEventW(IntPtr.Zero, true, false, name) == IntPtr.Zero)
+                throw new CheckFailed("CreateEventW failed with " + Marshal.GetLastWin32Error());
+            var calls = new (string Name, Action Run)[]
+            {
+                ("Version", () => _ = GpuInfo.Version),
+                ("LastError", () => _ = GpuInfo.LastError),
+                ("Report", () => GpuInfo.Report()),
+                ("Adapters", () => GpuInfo.Adapters()),
+                ("AdapterCount", () => GpuInfo.AdapterCount()),
+                ("VramMb", () => GpuInfo.VramMb(0)),
+            };
+            foreach ((string call, Action run) in calls)
+            {
+                Test(call + " under a foreign lock name", () =>
+                {
+                    try
+                    {
+                        run();
+                    }
+                    catch (GpuInfoException e) when (e.Reason.StartsWith("no process lock: CreateMutexW failed", StringComparison.Ordinal))
+                    {
+                        return;
+                    }
+                    throw new CheckFailed("no GpuInfoException for the lock");
+                });
+            }
+            Console.WriteLine($"{passed} passed, {failed} failed");
+            return failed == 0 ? 0 : 1;
+        }
+
         private static int Main(string[] args)
         {
+            if (args.Length == 1 && args[0] == "--foreign-lock")
+                return ForeignLock();
             CaseFile cases = CaseFile.Read(Seam.Beside("cases.json"));
             Console.WriteLine($"{RuntimeInformation.FrameworkDescription}, {RuntimeInformation.OSDescription}, " +
                               $"{RuntimeInformation.ProcessArchitecture}");
@@ -166,7 +212,7 @@ namespace Quillmar.Graphics.Tests
             }
             else
             {
-                Console.Error.WriteLine("usage: Quillmar.GpuInfo.WindowsTests --seam | --case <name>");
+                Console.Error.WriteLine("usage: Quillmar.GpuInfo.WindowsTests --seam | --case <name> | --foreign-lock");
                 return 2;
             }
             Console.WriteLine($"{passed} passed, {failed} failed");
