@@ -61,16 +61,7 @@ namespace Quillmar.Graphics.Tests
 
         private static int MissingLibrary()
         {
-            var calls = new (string, Action)[]
-            {
-                ("Version", () => _ = GpuInfo.Version),
-                ("LastError", () => _ = GpuInfo.LastError),
-                ("Report", () => GpuInfo.Report()),
-                ("Adapters", () => GpuInfo.Adapters()),
-                ("AdapterCount", () => GpuInfo.AdapterCount()),
-                ("VramMb", () => GpuInfo.VramMb(0)),
-            };
-            foreach ((string name, Action call) in calls)
+            foreach ((string name, Action call) in Checks.EveryCall)
             {
                 try
                 {

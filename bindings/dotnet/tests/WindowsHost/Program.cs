@@ -126,16 +126,7 @@ namespace Quillmar.Graphics.Tests
                 .Replace("{pid}", Environment.ProcessId.ToString(System.Globalization.CultureInfo.InvariantCulture));
             if (CreateEventW(IntPtr.Zero, true, false, name) == IntPtr.Zero)
                 throw new CheckFailed("CreateEventW failed with " + Marshal.GetLastWin32Error());
-            var calls = new (string Name, Action Run)[]
-            {
-                ("Version", () => _ = GpuInfo.Version),
-                ("LastError", () => _ = GpuInfo.LastError),
-                ("Report", () => GpuInfo.Report()),
-                ("Adapters", () => GpuInfo.Adapters()),
-                ("AdapterCount", () => GpuInfo.AdapterCount()),
-                ("VramMb", () => GpuInfo.VramMb(0)),
-            };
-            foreach ((string call, Action run) in calls)
+            foreach ((string call, Action run) in Checks.EveryCall)
             {
                 Test(call + " under a foreign lock name", () =>
                 {

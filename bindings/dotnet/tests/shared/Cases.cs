@@ -159,6 +159,17 @@ namespace Quillmar.Graphics.Tests
     /// <summary>The checks, each throwing CheckFailed (or the binding's own exception) on a fault.</summary>
     public static class Checks
     {
+        /// <summary>Every call of the binding that reaches the library, by name.</summary>
+        public static readonly (string Name, Action Run)[] EveryCall =
+        {
+            ("Version", () => _ = GpuInfo.Version),
+            ("LastError", () => _ = GpuInfo.LastError),
+            ("Report", () => GpuInfo.Report()),
+            ("Adapters", () => GpuInfo.Adapters()),
+            ("AdapterCount", () => GpuInfo.AdapterCount()),
+            ("VramMb", () => GpuInfo.VramMb(0)),
+        };
+
         public static void That(bool condition, string what)
         {
             if (!condition)
