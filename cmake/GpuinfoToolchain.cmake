@@ -6,6 +6,9 @@ include(${CMAKE_CURRENT_LIST_DIR}/GpuinfoProbe.cmake)
 
 if(MSVC)
   set(GPUINFO_FRONT_END MSVC)
+  # cl has no inline assembly on x64: the guard's dispatch stub is MASM
+  # (ml64, or llvm-ml for clang-cl).
+  enable_language(ASM_MASM)
 else()
   set(GPUINFO_FRONT_END GNU)
 endif()
@@ -15,7 +18,7 @@ endif()
 # GPUINFO_WERROR is on.
 function(gpuinfo_strict_warnings target scope)
   if(GPUINFO_FRONT_END STREQUAL "MSVC")
-    target_compile_options(${target} ${scope} /W4 $<$<BOOL:${GPUINFO_WERROR}>:/WX>)
+    target_compile_options(${target} ${scope} "$<$<COMPILE_LANGUAGE:C,CXX>:/W4;$<$<BOOL:${GPUINFO_WERROR}>:/WX>>")
   else()
     target_compile_options(${target} ${scope}
       -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion -Wcast-qual

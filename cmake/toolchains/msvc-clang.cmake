@@ -16,9 +16,13 @@ find_program(CMAKE_AR NAMES llvm-lib-19 REQUIRED)
 find_program(CMAKE_RC_COMPILER NAMES llvm-rc-19)
 find_program(CMAKE_MT NAMES llvm-mt-19)
 find_program(CMAKE_DLLTOOL NAMES llvm-dlltool-19)
+# ml64's stand-in: LLVM's MASM assembler, told the target as ml64 knows it.
+find_program(CMAKE_ASM_MASM_COMPILER NAMES llvm-ml-19 REQUIRED)
+set(CMAKE_ASM_MASM_FLAGS_INIT "-m64")
 
-# /GS- because no runtime start-up seeds the security cookie here; /Zl so
-# objects name no Visual C++ library that would not exist.
+# /GS- because the test programs' stand-in runtime has no security cookie
+# (the DLL turns /GS on for itself: its load configuration carries one); /Zl
+# so objects name no Visual C++ library that would not exist.
 set(msvc_clang_flags "--target=x86_64-pc-windows-msvc /clang:-fgnuc-version=4.2.1 -imsvc ${MINGW_ROOT}/include /GS- /Zl")
 set(CMAKE_C_FLAGS_INIT "${msvc_clang_flags}")
 set(CMAKE_CXX_FLAGS_INIT "${msvc_clang_flags}")
@@ -26,7 +30,12 @@ set(CMAKE_CXX_FLAGS_INIT "${msvc_clang_flags}")
 # Compiler checks compile without linking: the stand-in libraries are made
 # for the project's own build folder.
 set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
-set(MSVC_CLANG_SDK ${CMAKE_BINARY_DIR}/msvc-clang-sdk)
+# A second build may share the first's (-DMSVC_CLANG_SDK=...), as two
+# builds on one Windows machine share its SDK: the libraries' paths are
+# recorded in a PDB.
+if(NOT MSVC_CLANG_SDK)
+  set(MSVC_CLANG_SDK ${CMAKE_BINARY_DIR}/msvc-clang-sdk)
+endif()
 if(NOT CMAKE_IN_TRY_COMPILE)
   include(${CMAKE_CURRENT_LIST_DIR}/msvc-clang-sdk.cmake)
 endif()

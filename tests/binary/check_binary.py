@@ -3,7 +3,9 @@
 are part of what hosts rely on, whichever toolchain linked it.
 
 Usage: check_binary.py [--dll <dll>] [--objects <obj;obj...>] [--imports-only]
-                       [--timestamp zero|repro] [--hardened] [--expect-failure <text>]
+                       [--timestamp zero|repro] [--hardened] [--pdb <pdb>]
+                       [--damage <kind>] [--expect-failure <text>]
+       check_binary.py --match-pdb <image> <pdb>
        check_binary.py --self-test
 
 The image is read by pefile (Debian's python3-pefile), the objects by the
@@ -18,17 +20,24 @@ KERNEL32_IMPORTS: no C runtime DLL of any flavour (msvcrt, UCRT, VCRUNTIME).
 --objects: the DLL's own object files. None may carry a constructor or
            initialiser section, since the DLL's entry point runs no C runtime
            start-up that would call them; and none may reference a symbol
-           other than KERNEL32_IMPORTS. That catches at build time what only
-           a C runtime would provide: a stack probe (__chkstk, ___chkstk_ms),
-           cl's run-time checks (_RTC_*), a security cookie
-           (__security_cookie, __stack_chk_guard), memcpy and the like.
+           other than KERNEL32_IMPORTS or what the given objects themselves
+           define. That catches at build time what only a C runtime would
+           provide: a stack probe (__chkstk, ___chkstk_ms), cl's run-time
+           checks (_RTC_*), a security cookie (__security_cookie,
+           __stack_chk_guard) that the DLL's own load configuration does not
+           carry, memcpy and the like.
 --imports-only: the imports and the objects alone, for builds of any type
            (a Debug DLL has debug data and a time stamp, and keeps both).
 --timestamp repro: allow the hash stamp of Microsoft's /Brepro, which comes
            with a REPRO debug entry; otherwise the stamp must be 0. Either
            way the debug directory may hold only the entries Microsoft's link
-           writes without debug information (DEBUG_TYPES_ALLOWED), never
-           CodeView (debug data, a PDB path).
+           writes without debug information (DEBUG_TYPES_ALLOWED), and
+           CodeView only as --pdb says.
+--pdb:     the PDB the linker wrote beside the image: the image must carry
+           exactly one CodeView entry, naming the PDB by its bare file name
+           (no build machine's folder), with the PDB's own GUID and age.
+           Without --pdb, no CodeView entry at all.
+--match-pdb: that CodeView match alone, for any image (gpuinfo.exe too).
 --hardened: the toolchain gives Control Flow Guard and CET shadow-stack
            compatibility, so the image must have them all: GUARD_CF in
            DllCharacteristics; a load configuration whose guard flags say
@@ -36,12 +45,22 @@ KERNEL32_IMPORTS: no C runtime DLL of any flavour (msvcrt, UCRT, VCRUNTIME).
            export and the entry point (a guarded host's indirect call to
            any of them must pass); CET_COMPAT in the extended DLL
            characteristics (the EX_DLLCHARACTERISTICS debug entry). The
-           objects may then also name the guard symbols the linker defines.
+           objects may then also name the guard symbols the linker defines,
+           and must use the stack cookie.
+Every image with a load configuration is read as the loader reads it: the
+directory's size is the structure's own Size; a stack cookie at an address
+in writable data holding the default value the loader replaces (or the
+guard flag that says the cookie is unused); guard pointer slots in read-only
+data, each pointing into code; and no guard function table entry that is an
+indirect jump, which would let a guarded call go anywhere.
+--damage:  a negative run on a copy of the DLL damaged in memory, one fault
+           each (DAMAGES): the check must name it.
 --self-test: the debug directory rule against its table of cases.
 --expect-failure: a negative run; passes only if the check fails and one of
            its messages contains the text.
 """
 import argparse
+import os
 import re
 import struct
 import sys
@@ -59,6 +78,9 @@ ALLOWED_REFERENCES = set(KERNEL32_IMPORTS) | {"__imp_" + name for name in KERNEL
 GUARD_REFERENCES = {"__guard_check_icall_fptr", "__guard_dispatch_icall_fptr",
                     "__guard_fids_table", "__guard_fids_count", "__guard_flags",
                     "__guard_iat_table", "__guard_iat_count", "__guard_longjmp_table", "__guard_longjmp_count"}
+# The stack cookie, as cl (/GS) and clang for windows-gnu
+# (-fstack-protector-strong) name it.
+STACK_COOKIE_NAMES = {"__security_cookie", "__stack_chk_guard"}
 # Sections through which a compiler hands the C runtime code to run at load or
 # unload: GNU .ctors/.dtors and .init_array/.fini_array, MSVC .CRT$X*, TLS.
 INITIALISER_SECTION = re.compile(r"^(\.ctors|\.dtors|\.init_array|\.fini_array|\.CRT\$X|\.tls)")
@@ -76,6 +98,23 @@ EX_DLLCHARACTERISTICS_CET_COMPAT = 0x1
 SECTION_EXECUTE = 0x20000000
 DEBUG_TYPE_CODEVIEW = 2
 DEBUG_TYPE_REPRO = 16
+CODEVIEW_PDB70 = b"RSDS"
+CODEVIEW_PDB70_HEADER = 24  # signature, GUID, age; the PDB's name follows
+# A PDB is an MSF file; its stream 1 begins with version, signature, age
+# and GUID.
+MSF_MAGIC = b"Microsoft C/C++ MSF 7.00\r\n\x1aDS\0\0\0"
+MSF_INFO_STREAM = 1
+# The load configuration, as the loader reads it.
+LOAD_CONFIG_SECURITY_COOKIE = 88  # the field's offset in IMAGE_LOAD_CONFIG_DIRECTORY64
+DEFAULT_SECURITY_COOKIE_64 = 0x00002B992DDFA232
+GUARD_SECURITY_COOKIE_UNUSED = 0x800
+SECTION_WRITE = 0x80000000
+SECTION_READ = 0x40000000
+# An x86-64 indirect jump: jmp r/m64 (0xFF with ModRM reg 4, or 5 for a
+# far one), after any REX prefix.
+X64_REX = range(0x40, 0x50)
+X64_GROUP5 = 0xFF
+X64_JMP_INDIRECT = (4, 5)
 # What Microsoft's link writes in a Release link without debug information.
 DEBUG_TYPES_ALLOWED = {12: "VC_FEATURE", 13: "POGO", 14: "ILTCG", 16: "REPRO", 20: "EX_DLLCHARACTERISTICS"}
 DEBUG_ENTRY_SIZE = 28
@@ -275,7 +314,38 @@ class Image:
             functions = [self.pe.get_dword_at_rva(start + stride * i) for i in range(count)]
             if None in functions:
                 raise Malformed(f"{self.path}: guard function table at {table:#x} is not backed by file data")
-        return {"size": config.Size, "flags": flags, "functions": functions}
+        base = self.pe.OPTIONAL_HEADER.ImageBase
+        return {"size": config.Size, "directory size": self.directory("load config")[1], "flags": flags,
+                "functions": functions, "cookie": config.SecurityCookie,
+                "slots": {"check": config.GuardCFCheckFunctionPointer,
+                          "dispatch": config.GuardCFDispatchFunctionPointer},
+                "base": base}
+
+    def read_va(self, va, size):
+        """The file's bytes at a virtual address of the preferred base, or
+        None where the image has none."""
+        rva = va - self.pe.OPTIONAL_HEADER.ImageBase
+        if rva < 0 or self.pe.get_section_by_rva(rva) is None:
+            return None
+        data = self.pe.get_data(rva, size)
+        return data if len(data) == size else None
+
+    def section_at_va(self, va):
+        return self.section_of(va - self.pe.OPTIONAL_HEADER.ImageBase)
+
+    def codeview(self):
+        """Each CodeView entry's (GUID bytes, age, PDB name)."""
+        found = []
+        for entry in self.debug_entries():
+            if entry.struct.Type != DEBUG_TYPE_CODEVIEW:
+                continue
+            data = self.pe.get_data(entry.struct.AddressOfRawData, entry.struct.SizeOfData)
+            if len(data) < CODEVIEW_PDB70_HEADER + 1 or data[:4] != CODEVIEW_PDB70:
+                raise Malformed(f"{self.path}: CodeView entry of {len(data)} bytes is not an RSDS record")
+            guid, (age,) = data[4:20], struct.unpack_from("<I", data, 20)
+            name = data[CODEVIEW_PDB70_HEADER:].split(b"\0", 1)[0].decode("utf-8", "replace")
+            found.append((guid, age, name))
+        return found
 
     def entry_point(self):
         return self.pe.OPTIONAL_HEADER.AddressOfEntryPoint
@@ -305,6 +375,7 @@ class CoffObject:
         string_table = symbols + SYMBOL_SIZE * nsymbols if symbols else None
         self.sections = section_names(r, 20 + opt_size, nsections, string_table)
         self.undefined = []
+        self.defined = []
         self.features = 0
         i = 0
         while i < nsymbols:
@@ -313,25 +384,39 @@ class CoffObject:
                 self.features = value
             # Section 0 is "not here": external with value 0 is a reference
             # (a non-zero value would be a common block), and weak too.
+            if raw[:4] == b"\0\0\0\0":
+                name = r.cstring(string_table + struct.unpack_from("<I", raw, 4)[0])
+            else:
+                name = raw.rstrip(b"\0").decode("ascii", "replace")
             if section == 0 and (storage == SYMBOL_CLASS_WEAK_EXTERNAL or
                                  (storage == SYMBOL_CLASS_EXTERNAL and value == 0)):
-                if raw[:4] == b"\0\0\0\0":
-                    name = r.cstring(string_table + struct.unpack_from("<I", raw, 4)[0])
-                else:
-                    name = raw.rstrip(b"\0").decode("ascii", "replace")
                 self.undefined.append(name)
+            elif section > 0 and storage == SYMBOL_CLASS_EXTERNAL:
+                self.defined.append(name)
             i += 1 + aux
 
 
-def debug_directory_problems(types, timestamp, mode):
+def debug_directory_problems(types, timestamp, mode, pdb_names=None, pdb_wanted=None):
     """What is wrong with a debug directory of these entry types and this
-    link time stamp; an empty list if nothing is."""
+    link time stamp; an empty list if nothing is. pdb_names: the CodeView
+    entries' PDB names; pdb_wanted: the PDB's bare file name when one is
+    written, None when none may be named."""
     problems = []
     for t in types:
         if t == DEBUG_TYPE_CODEVIEW:
-            problems.append("debug directory has a CodeView entry (debug data, a PDB path)")
+            if pdb_wanted is None:
+                problems.append("debug directory has a CodeView entry (debug data, a PDB path)")
         elif t not in DEBUG_TYPES_ALLOWED:
             problems.append(f"debug directory has an entry of type {t}")
+    if pdb_wanted is not None:
+        names = pdb_names or []
+        if len(names) != 1:
+            problems.append(f"debug directory has {len(names)} CodeView entries, not one naming {pdb_wanted}")
+        for name in names:
+            if "/" in name or "\\" in name:
+                problems.append(f"CodeView entry names the PDB {name!r} with a folder, not by its bare file name")
+            elif name != pdb_wanted:
+                problems.append(f"CodeView entry names the PDB {name!r}, not {pdb_wanted}")
     if mode == "repro":
         if timestamp != 0 and DEBUG_TYPE_REPRO not in types:
             problems.append(f"link time stamp {timestamp:#x} without a /Brepro REPRO debug entry (debug types {types})")
@@ -340,26 +425,37 @@ def debug_directory_problems(types, timestamp, mode):
     return problems
 
 
-# (entry types, time stamp, --timestamp, the problem expected or None)
+PDB = "quillmar-dxgi-gpu-info.pdb"
+CV = DEBUG_TYPE_CODEVIEW
+# (entry types, time stamp, --timestamp, CodeView names, the PDB wanted, the
+# problem expected or None)
 DEBUG_DIRECTORY_CASES = [
-    ([], 0, "zero", None),
-    ([], 0x5F3E1A2B, "zero", "not 0"),
-    ([DEBUG_TYPE_REPRO], 0x5F3E1A2B, "repro", None),
-    ([12, 13, 14, 16, 20], 0x5F3E1A2B, "repro", None),     # link.exe /Brepro in Release
-    ([13, 12], 0x5F3E1A2B, "repro", "without a /Brepro REPRO"),
-    ([DEBUG_TYPE_CODEVIEW], 0, "zero", "CodeView"),
-    ([DEBUG_TYPE_CODEVIEW, DEBUG_TYPE_REPRO], 0x5F3E1A2B, "repro", "CodeView"),
-    ([DEBUG_TYPE_REPRO, 4], 0x5F3E1A2B, "repro", "type 4"),  # MISC: a file name
+    ([], 0, "zero", [], None, None),
+    ([], 0x5F3E1A2B, "zero", [], None, "not 0"),
+    ([DEBUG_TYPE_REPRO], 0x5F3E1A2B, "repro", [], None, None),
+    ([12, 13, 14, 16, 20], 0x5F3E1A2B, "repro", [], None, None),     # link.exe /Brepro in Release
+    ([13, 12], 0x5F3E1A2B, "repro", [], None, "without a /Brepro REPRO"),
+    ([CV], 0, "zero", [PDB], None, "CodeView"),                      # no PDB written, yet one named
+    ([CV, DEBUG_TYPE_REPRO], 0x5F3E1A2B, "repro", [PDB], None, "CodeView"),
+    ([DEBUG_TYPE_REPRO, 4], 0x5F3E1A2B, "repro", [], None, "type 4"),  # MISC: a file name
+    ([CV, 20], 0, "zero", [PDB], PDB, None),                         # lld with /pdbaltpath:%_PDB%
+    ([CV, 12, 13, 16, 20], 0x5F3E1A2B, "repro", [PDB], PDB, None),   # link.exe /DEBUG /Brepro
+    ([20], 0, "zero", [], PDB, "0 CodeView entries"),
+    ([CV, CV, 20], 0, "zero", [PDB, PDB], PDB, "2 CodeView entries"),
+    ([CV], 0, "zero", ["/work/build/bin/" + PDB], PDB, "with a folder"),
+    ([CV], 0, "zero", ["C:\\build\\bin\\" + PDB], PDB, "with a folder"),
+    ([CV], 0, "zero", ["gpuinfo.pdb"], PDB, "not " + PDB),
 ]
 
 
 def self_test():
     failed = 0
-    for types, timestamp, mode, expected in DEBUG_DIRECTORY_CASES:
-        problems = debug_directory_problems(types, timestamp, mode)
+    for types, timestamp, mode, names, wanted, expected in DEBUG_DIRECTORY_CASES:
+        problems = debug_directory_problems(types, timestamp, mode, names, wanted)
         ok = not problems if expected is None else any(expected in p for p in problems)
         failed += not ok
-        print(f"{'ok  ' if ok else 'FAIL'} types {types}, stamp {timestamp:#x}, {mode}: {problems or 'accepted'}")
+        print(f"{'ok  ' if ok else 'FAIL'} types {types}, stamp {timestamp:#x}, {mode}, CodeView {names}, "
+              f"PDB {wanted}: {problems or 'accepted'}")
     print(f"{len(DEBUG_DIRECTORY_CASES) - failed} passed, {failed} failed")
     return 1 if failed else 0
 
@@ -387,8 +483,15 @@ def check_image(check, image, args):
     check_imports(check, image)
     if args.imports_only:
         return
-    for problem in debug_directory_problems(image.debug_types(), image.timestamp, args.timestamp):
+    codeview = image.codeview()
+    pdb_wanted = os.path.basename(args.pdb) if args.pdb else None
+    for problem in debug_directory_problems(image.debug_types(), image.timestamp, args.timestamp,
+                                            [name for _, _, name in codeview], pdb_wanted):
         check(False, problem)
+    if args.pdb:
+        for problem in pdb_match_problems(codeview, args.pdb):
+            check(False, problem)
+    check_load_config(check, image)
 
     # Exports: the five undecorated names at ordinals 1 to 5, all code.
     exports = image.exports()
@@ -442,10 +545,121 @@ def check_hardening(check, image, exports):
         for name, ordinal in zip(exports["names"], exports["ordinals"]):
             check(exports["functions"][ordinal] in listed, f"export {name} is not in the guard function table")
         check(image.entry_point() in listed, "the entry point is not in the guard function table")
+        for rva in guard["functions"]:
+            code = image.pe.get_data(rva, 4)
+            check(not is_indirect_jump(code),
+                  f"guard function table lists RVA {rva:#x}, an indirect jump ({code[:3].hex(' ')}): "
+                  f"a guarded call could go anywhere through it")
     ex = image.ex_dll_characteristics()
     print(f"extended DLL characteristics: {'none' if ex is None else hex(ex)}")
     check(ex is not None and ex & EX_DLLCHARACTERISTICS_CET_COMPAT,
           "CET_COMPAT missing from the extended DLL characteristics")
+
+
+def is_indirect_jump(code):
+    """Whether x86-64 code starts with jmp r/m64 (register or memory)."""
+    at = 1 if code[:1] and code[0] in X64_REX else 0
+    return len(code) > at + 1 and code[at] == X64_GROUP5 and (code[at + 1] >> 3 & 7) in X64_JMP_INDIRECT
+
+
+def check_load_config(check, image):
+    """The load configuration as the loader reads it: its size, the stack
+    cookie it seeds, and the guard pointer slots it fills."""
+    config = image.guard()
+    if config is None:
+        return
+    check(config["directory size"] == config["size"],
+          f"load configuration directory is {config['directory size']} bytes, the structure says {config['size']}")
+    cookie = config["cookie"]
+    if config["flags"] & GUARD_SECURITY_COOKIE_UNUSED:
+        print("stack cookie: unused (guard flags say so)")
+    elif check(cookie != 0, "load configuration has no security cookie (0), and the guard flags do not say "
+                            "it is unused: the loader refuses such an image from subsystem version 6.3 on"):
+        value = image.read_va(cookie, 8)
+        section = image.section_at_va(cookie)
+        shown = "nothing" if value is None else hex(struct.unpack("<Q", value)[0])
+        print(f"stack cookie: at {cookie:#x} ({section['name'] if section else 'no section'}), holding {shown}")
+        if check(value is not None and section is not None, f"security cookie at {cookie:#x} is not in the image"):
+            check(struct.unpack("<Q", value)[0] == DEFAULT_SECURITY_COOKIE_64,
+                  f"security cookie at {cookie:#x} holds {shown}, not the default "
+                  f"{DEFAULT_SECURITY_COOKIE_64:#x} the loader replaces")
+            check(section["flags"] & SECTION_WRITE and not section["flags"] & SECTION_EXECUTE,
+                  f"security cookie at {cookie:#x} is in {section['name']} ({section['flags']:#x}), "
+                  f"not writable data the loader can seed")
+    for name, slot in config["slots"].items():
+        if slot == 0:
+            continue
+        section = image.section_at_va(slot)
+        value = image.read_va(slot, 8)
+        if not check(section is not None and value is not None, f"guard {name} slot at {slot:#x} is not in the image"):
+            continue
+        target = struct.unpack("<Q", value)[0]
+        where = image.section_at_va(target)
+        print(f"guard {name} slot: at {slot:#x} ({section['name']}), pointing at {target:#x} "
+              f"({where['name'] if where else 'no section'})")
+        check(section["flags"] & SECTION_READ and not section["flags"] & (SECTION_WRITE | SECTION_EXECUTE),
+              f"guard {name} slot at {slot:#x} is in {section['name']} ({section['flags']:#x}), not read-only data")
+        check(where is not None and where["flags"] & SECTION_EXECUTE,
+              f"guard {name} slot at {slot:#x} points at {target:#x}, which is not code "
+              f"({where['name'] if where else 'no section'})")
+
+
+def read_pdb_identity(path):
+    """A PDB's (GUID bytes, age), from its info stream."""
+    with open(path, "rb") as f:
+        data = f.read()
+    r = Reader(data, path)
+    if data[:len(MSF_MAGIC)] != MSF_MAGIC:
+        raise Malformed(f"{path}: not an MSF 7.00 file")
+    block_size, _, nblocks, directory_bytes, _, block_map = r.unpack("<6I", len(MSF_MAGIC))
+    if block_size not in (512, 1024, 2048, 4096) or block_size * nblocks > len(data):
+        raise Malformed(f"{path}: block size {block_size} with {nblocks} blocks")
+
+    def blocks(first_index_offset, size):
+        count = (size + block_size - 1) // block_size
+        return [r.unpack("<I", first_index_offset + 4 * i)[0] for i in range(count)]
+
+    def read(block_list, size):
+        return b"".join(data[b * block_size:(b + 1) * block_size] for b in block_list)[:size]
+
+    directory_blocks = [r.unpack("<I", block_map * block_size + 4 * i)[0]
+                        for i in range((directory_bytes + block_size - 1) // block_size)]
+    directory = Reader(read(directory_blocks, directory_bytes), f"{path} (stream directory)")
+    (nstreams,) = directory.unpack("<I", 0)
+    if nstreams <= MSF_INFO_STREAM:
+        raise Malformed(f"{path}: {nstreams} streams, no info stream")
+    sizes = [directory.unpack("<I", 4 + 4 * i)[0] for i in range(nstreams)]
+    at = 4 + 4 * nstreams
+    for i, size in enumerate(sizes[:MSF_INFO_STREAM + 1]):
+        size = 0 if size == 0xFFFFFFFF else size
+        count = (size + block_size - 1) // block_size
+        if i == MSF_INFO_STREAM:
+            info = read([directory.unpack("<I", at + 4 * k)[0] for k in range(count)], size)
+            if len(info) < 28:
+                raise Malformed(f"{path}: info stream of {len(info)} bytes")
+            _, _, age = struct.unpack_from("<3I", info, 0)
+            return info[12:28], age
+        at += 4 * count
+    raise Malformed(f"{path}: no info stream")
+
+
+def guid_text(guid):
+    """A GUID as a symbol server's folder spells it (no dashes, upper case)."""
+    a, b, c = struct.unpack_from("<IHH", guid, 0)
+    return f"{a:08X}{b:04X}{c:04X}" + guid[8:].hex().upper()
+
+
+def pdb_match_problems(codeview, pdb_path):
+    """Whether the image's one CodeView entry is that PDB: same GUID, same age."""
+    guid, age = read_pdb_identity(pdb_path)
+    print(f"PDB {os.path.basename(pdb_path)}: GUID {guid_text(guid)}, age {age}")
+    problems = []
+    for image_guid, image_age, name in codeview:
+        print(f"CodeView entry: {name}, GUID {guid_text(image_guid)}, age {image_age}")
+        if (image_guid, image_age) != (guid, age):
+            problems.append(f"CodeView entry's GUID {guid_text(image_guid)} age {image_age} is not the PDB's "
+                            f"({guid_text(guid)} age {age})")
+    return problems
 
 
 def certificate_table_problems(image):
@@ -491,9 +705,17 @@ def check_imports(check, image):
 
 
 def check_objects(check, paths, allowed, hardened):
+    objects = []
     for path in paths:
         with open(path, "rb") as f:
-            obj = CoffObject(f.read(), path)
+            objects.append(CoffObject(f.read(), path))
+    # What one of the DLL's own objects defines (its load configuration's
+    # stack cookie, say) is no C runtime's.
+    allowed = allowed | {name for obj in objects for name in obj.defined}
+    if hardened and objects:
+        check(any(set(obj.undefined) & STACK_COOKIE_NAMES for obj in objects),
+              "no object uses the stack cookie: the code is not compiled with /GS or -fstack-protector-strong")
+    for path, obj in zip(paths, objects):
         found = [n for n in obj.sections if INITIALISER_SECTION.match(n)]
         check(not found, f"{path}: initialiser sections {found}: the DLL's own entry point would never run them")
         print(f"{path}: references {sorted(obj.undefined)}")
@@ -505,6 +727,36 @@ def check_objects(check, paths, allowed, hardened):
                          f"(allowed: KERNEL32's {', '.join(KERNEL32_IMPORTS)})")
 
 
+def damage(data, kind, pefile):
+    """A copy of the image with one fault a real loader or reviewer would
+    find, made in memory: the check must name it."""
+    pe = pefile.PE(data=data, fast_load=True)
+    pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG"]])
+    config = pe.DIRECTORY_ENTRY_LOAD_CONFIG.struct
+    base = pe.OPTIONAL_HEADER.ImageBase
+    out = bytearray(data)
+
+    def put(va, value):
+        offset = pe.get_offset_from_rva(va - base)
+        out[offset:offset + 8] = struct.pack("<Q", value)
+
+    dispatch_target = pe.get_qword_at_rva(config.GuardCFDispatchFunctionPointer - base)
+    config_va = base + pe.OPTIONAL_HEADER.DATA_DIRECTORY[DIRECTORY["load config"]].VirtualAddress
+    if kind == "cookie-zero":
+        put(config_va + LOAD_CONFIG_SECURITY_COOKIE, 0)
+    elif kind == "dispatch-listed":
+        offset = pe.get_offset_from_rva(config.GuardCFFunctionTable - base)
+        out[offset:offset + 4] = struct.pack("<I", dispatch_target - base)
+    elif kind == "slot-to-data":
+        put(config.GuardCFDispatchFunctionPointer, config_va)
+    return bytes(out)
+
+
+# --damage: the fault made, and the text the check must then print.
+DAMAGES = {"cookie-zero": "no security cookie", "dispatch-listed": "an indirect jump",
+           "slot-to-data": "which is not code"}
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--dll")
@@ -513,10 +765,17 @@ def main():
     parser.add_argument("--timestamp", choices=("zero", "repro"), default="zero")
     parser.add_argument("--hardened", action="store_true")
     parser.add_argument("--expect-failure", default=None)
+    parser.add_argument("--pdb")
+    parser.add_argument("--match-pdb", nargs=2, metavar=("IMAGE", "PDB"))
+    parser.add_argument("--damage", choices=sorted(DAMAGES))
     parser.add_argument("--self-test", action="store_true")
     args = parser.parse_args()
     if args.self_test:
         return self_test()
+    if args.match_pdb:
+        return match_pdb(*args.match_pdb)
+    if args.damage:
+        args.expect_failure = DAMAGES[args.damage]
     objects = [p for arg in args.objects for p in arg.split(";") if p]
     if not args.dll and not objects:
         parser.error("nothing to check: give --dll, --objects or both")
@@ -529,7 +788,10 @@ def main():
                 check(False, "pefile is not installed (Debian: python3-pefile; scripts/setup.sh test)")
             else:
                 with open(args.dll, "rb") as f:
-                    check_image(check, Image(f.read(), args.dll, pefile), args)
+                    data = f.read()
+                if args.damage:
+                    data = damage(data, args.damage, pefile)
+                check_image(check, Image(data, args.dll, pefile), args)
         check_objects(check, objects, ALLOWED_REFERENCES | (GUARD_REFERENCES if args.hardened else set()), args.hardened)
     except (Malformed, OSError) as error:
         check(False, str(error))
@@ -543,6 +805,28 @@ def main():
         return 0 if ok else 1
     print(f"{check.passed} passed, {len(check.failures)} failed")
     return 1 if check.failures else 0
+
+
+def match_pdb(image_path, pdb_path):
+    """--match-pdb: the image names that PDB by its bare name, GUID and age."""
+    pefile = load_pefile()
+    problems = []
+    try:
+        if pefile is None:
+            problems.append("pefile is not installed (Debian: python3-pefile)")
+        else:
+            with open(image_path, "rb") as f:
+                codeview = Image(f.read(), image_path, pefile).codeview()
+            wanted = os.path.basename(pdb_path)
+            problems += debug_directory_problems([DEBUG_TYPE_CODEVIEW] * len(codeview), 0, "zero",
+                                                 [name for _, _, name in codeview], wanted)
+            problems += pdb_match_problems(codeview, pdb_path)
+    except (Malformed, OSError) as error:
+        problems.append(str(error))
+    for problem in problems:
+        print("FAIL:", problem)
+    print(f"{0 if problems else 1} passed, {1 if problems else 0} failed")
+    return 1 if problems else 0
 
 
 if __name__ == "__main__":

@@ -260,7 +260,7 @@ def group_reproducible(ctx, tmp):
     build = ctx.second_build
     shutil.rmtree(build, ignore_errors=True)
     if ctx.toolchain:
-        compilers = [f"-DCMAKE_TOOLCHAIN_FILE={ctx.toolchain}"]
+        compilers = [f"-DCMAKE_TOOLCHAIN_FILE={ctx.toolchain}"] + [f"-D{d}" for d in ctx.define or []]
     else:
         compilers = [f"-DCMAKE_C_COMPILER={ctx.c_compiler}", f"-DCMAKE_CXX_COMPILER={ctx.cxx_compiler}"]
     code, out, err = run([ctx.cmake, "-S", ctx.source, "-B", build, "-G", ctx.generator or "Ninja", *compilers,
@@ -301,6 +301,7 @@ def main():
                    "lld-link", "dlltool", "second-build", "build-type", "toolchain", "c-compiler",
                    "cxx-compiler", "generator"]:
         parser.add_argument("--" + option)
+    parser.add_argument("--define", action="append", help="NAME=VALUE for the second build's configure")
     parser.add_argument("--default-epoch", type=int, help="the zip's time stamp without SOURCE_DATE_EPOCH")
     ctx = parser.parse_args()
     with tempfile.TemporaryDirectory() as tmp:
