@@ -749,12 +749,18 @@ def damage(data, kind, pefile):
         out[offset:offset + 4] = struct.pack("<I", dispatch_target - base)
     elif kind == "slot-to-data":
         put(config.GuardCFDispatchFunctionPointer, config_va)
+    elif kind == "directory-size":
+        # What a linker that sizes the directory by its own idea of the
+        # structure writes: the loader then reads fields the DLL never set.
+        entry = pe.OPTIONAL_HEADER.DATA_DIRECTORY[DIRECTORY["load config"]]
+        offset = entry.get_field_absolute_offset("Size")
+        out[offset:offset + 4] = struct.pack("<I", config.Size + 128)
     return bytes(out)
 
 
 # --damage: the fault made, and the text the check must then print.
 DAMAGES = {"cookie-zero": "no security cookie", "dispatch-listed": "an indirect jump",
-           "slot-to-data": "which is not code"}
+           "slot-to-data": "which is not code", "directory-size": "the structure says"}
 
 
 def main():
