@@ -538,7 +538,8 @@ def check_hardening(check, image, exports):
     if check(guard is not None, "no load configuration: Control Flow Guard has no guard flags or function table"):
         flags = guard["flags"]
         print(f"load configuration: {guard['size']} bytes, guard flags {flags:#x}, "
-              f"function table {len(guard['functions'])} entries")
+              f"function table {len(guard['functions'])} entries: "
+              + " ".join(f"{rva:#x}" for rva in guard["functions"]))
         check(flags & GUARD_CF_INSTRUMENTED, f"guard flags {flags:#x} lack CF_INSTRUMENTED")
         check(flags & GUARD_CF_FUNCTION_TABLE_PRESENT, f"guard flags {flags:#x} lack CF_FUNCTION_TABLE_PRESENT")
         listed = set(guard["functions"])
