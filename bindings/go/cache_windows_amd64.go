@@ -110,9 +110,9 @@ func trustedSIDs() (map[string]bool, error) {
 }
 
 // holdFolders opens each folder from the user's cache folder down, making
-// the missing ones below it, and checks it (checkFolder). The handles share
-// no delete access, so none of the folders can be renamed or replaced while
-// they are open; the caller closes them after the load.
+// the missing ones below it, and checks it (checkFolder). The handles of the
+// folders below it share no delete access, so they can't be renamed or
+// replaced while open; the caller closes them after the load.
 func holdFolders(folders []string) ([]syscall.Handle, error) {
 	trusted, err := trustedSIDs()
 	if err != nil {
@@ -126,9 +126,11 @@ func holdFolders(folders []string) ([]syscall.Handle, error) {
 				return nil, err
 			}
 		}
-		h, err := openFolder(folder)
+		// The user's cache folder is not ours to judge beyond its kind, nor
+		// to keep others from renaming: a folder with an open file in it
+		// can't be renamed anyway.
+		h, err := openFolder(folder, i > 0)
 		if err == nil {
-			// The user's cache folder is not ours to judge beyond its kind.
 			err = checkFolder(h, i > 0, trusted)
 			if err != nil {
 				syscall.CloseHandle(h)
@@ -183,13 +185,18 @@ func makeFolder(folder string, trusted map[string]bool) error {
 	return nil
 }
 
-// openFolder opens the folder itself, not what a link there points to.
-func openFolder(folder string) (syscall.Handle, error) {
+// openFolder opens the folder itself, not what a link there points to; with
+// pin, nobody can rename or delete it while it is open.
+func openFolder(folder string, pin bool) (syscall.Handle, error) {
 	name, err := syscall.UTF16PtrFromString(folder)
 	if err != nil {
 		return 0, err
 	}
-	return syscall.CreateFile(name, fileReadAttributes|readControl, syscall.FILE_SHARE_READ|syscall.FILE_SHARE_WRITE,
+	share := uint32(syscall.FILE_SHARE_READ | syscall.FILE_SHARE_WRITE)
+	if !pin {
+		share |= syscall.FILE_SHARE_DELETE
+	}
+	return syscall.CreateFile(name, fileReadAttributes|readControl, share,
 		nil, syscall.OPEN_EXISTING, fileFlagBackupSemantics|fileFlagOpenReparsePoint, 0)
 }
 

@@ -15,6 +15,7 @@ import (
 	"path/filepath"
 	"runtime/debug"
 	"syscall"
+	"time"
 )
 
 // native holds the DLL in a released module: the release commits the signed
@@ -101,6 +102,26 @@ func lockedCopy(path string, want []byte) (*os.File, error) {
 	return f, nil
 }
 
+// A process renaming its copy into place holds it open for deleting for a
+// moment, and opening it to check it meanwhile meets a sharing violation:
+// checkedCopy tries again, every sharingRetryDelay for sharingRetryFor.
+const (
+	errorSharingViolation = syscall.Errno(32)
+	sharingRetryDelay     = 10 * time.Millisecond
+	sharingRetryFor       = 2 * time.Second
+)
+
+// checkedCopy is lockedCopy, tried again while the copy is being renamed.
+func checkedCopy(path string, want []byte) (*os.File, error) {
+	for waited := time.Duration(0); ; waited += sharingRetryDelay {
+		f, err := lockedCopy(path, want)
+		if !errors.Is(err, errorSharingViolation) || waited >= sharingRetryFor {
+			return f, err
+		}
+		time.Sleep(sharingRetryDelay)
+	}
+}
+
 // writeCopy writes the embedded DLL to path through a file of its own in the
 // same folder renamed over path, so a reader never sees half a DLL. The
 // folder exists: cacheFolders made it.
@@ -162,7 +183,7 @@ func loadEmbedded(data []byte) error {
 		return &LoadError{Path: path, Err: err}
 	}
 	defer closeAll(held)
-	f, err := lockedCopy(path, data)
+	f, err := checkedCopy(path, data)
 	if err != nil {
 		if !errors.Is(err, errTampered) && !errors.Is(err, fs.ErrNotExist) {
 			return &LoadError{Path: path, Err: err}
@@ -172,10 +193,10 @@ func loadEmbedded(data []byte) error {
 			// Another process may have put the copy in place since the
 			// check and hold it open or loaded, so that nothing can be
 			// renamed over it: the copy in place is what counts.
-			if f, err = lockedCopy(path, data); err != nil {
+			if f, err = checkedCopy(path, data); err != nil {
 				return &LoadError{Path: path, Err: fmt.Errorf("writing the embedded DLL: %w", writeErr)}
 			}
-		} else if f, err = lockedCopy(path, data); err != nil {
+		} else if f, err = checkedCopy(path, data); err != nil {
 			return &LoadError{Path: path, Err: err}
 		}
 	}

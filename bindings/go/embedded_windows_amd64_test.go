@@ -47,6 +47,13 @@ const (
 
 const tokenLinkedToken = 19 // TOKEN_INFORMATION_CLASS
 
+const deleteAccess = 0x10000
+
+// renameHold is how long the "renaming" child holds the copy open for
+// deleting once it is ready: longer than a process takes to start here, well
+// within the time the loader tries again for.
+const renameHold = 300 * time.Millisecond
+
 func needCacheTests(t *testing.T) {
 	t.Helper()
 	if !*cacheTests {
@@ -74,8 +81,11 @@ func cachedCopy(base string, data []byte) string {
 }
 
 // unelevatedToken is the token the children run with: none (they inherit
-// this process's) unless this process is elevated, then its linked,
-// unelevated token. Wine starts every process elevated, with one.
+// this process's) unless this process is elevated. Then it is the linked,
+// unelevated token where UAC split the user's (Wine starts every process
+// elevated, with one), or else this one restricted as UAC would (where UAC is
+// off, as on hosted CI runners): Administrators for denying only, and no
+// privileges.
 func unelevatedToken(t *testing.T) syscall.Token {
 	t.Helper()
 	elevated, err := processElevated()
@@ -85,19 +95,57 @@ func unelevatedToken(t *testing.T) syscall.Token {
 	if !elevated {
 		return 0
 	}
-	token, err := syscall.OpenCurrentProcessToken()
-	if err != nil {
+	var token syscall.Token
+	if err := syscall.OpenProcessToken(currentProcess(), syscall.TOKEN_QUERY|syscall.TOKEN_DUPLICATE|
+		syscall.TOKEN_ASSIGN_PRIMARY, &token); err != nil {
 		t.Fatal(err)
 	}
 	defer token.Close()
 	var linked syscall.Token
 	var n uint32
 	if err := syscall.GetTokenInformation(token, tokenLinkedToken, (*byte)(unsafe.Pointer(&linked)),
-		uint32(unsafe.Sizeof(linked)), &n); err != nil {
-		t.Skipf("this process is elevated and has no unelevated token to start the cache's processes with (UAC off?): %v", err)
+		uint32(unsafe.Sizeof(linked)), &n); err == nil && !tokenElevated(t, linked) {
+		t.Cleanup(func() { linked.Close() })
+		return linked
 	}
-	t.Cleanup(func() { linked.Close() })
-	return linked
+	administrators, err := syscall.StringToSid(administratorsSID)
+	if err != nil {
+		t.Fatal(err)
+	}
+	deny := syscall.SIDAndAttributes{Sid: administrators}
+	var restricted syscall.Token
+	if r, _, err := createRestrictedToken.Call(uintptr(token), disableMaxPrivilege|luaToken, 1,
+		uintptr(unsafe.Pointer(&deny)), 0, 0, 0, 0, uintptr(unsafe.Pointer(&restricted))); r == 0 {
+		t.Skipf("this process is elevated, and no unelevated token could be made to start the cache's processes with: %v", err)
+	}
+	t.Cleanup(func() { restricted.Close() })
+	if tokenElevated(t, restricted) {
+		t.Skip("this process is elevated, and its token restricted as UAC would is still elevated")
+	}
+	return restricted
+}
+
+var createRestrictedToken = advapi32.NewProc("CreateRestrictedToken")
+
+// CreateRestrictedToken's flags.
+const (
+	disableMaxPrivilege = 0x1
+	luaToken            = 0x4
+)
+
+func currentProcess() syscall.Handle {
+	h, _ := syscall.GetCurrentProcess()
+	return h
+}
+
+func tokenElevated(t *testing.T, token syscall.Token) bool {
+	t.Helper()
+	var elevated, n uint32
+	if err := syscall.GetTokenInformation(token, tokenElevation, (*byte)(unsafe.Pointer(&elevated)),
+		uint32(unsafe.Sizeof(elevated)), &n); err != nil {
+		t.Fatal(err)
+	}
+	return elevated != 0
 }
 
 // child is the test binary run again as a process of the given role, with
@@ -214,6 +262,21 @@ func TestCacheChild(t *testing.T) {
 		}
 		defer f.Close()
 		waitForParent()
+	case "renaming":
+		// As a rename into place does, for a moment.
+		name, err := syscall.UTF16PtrFromString(path)
+		if err != nil {
+			t.Fatal(err)
+		}
+		h, err := syscall.CreateFile(name, deleteAccess|fileReadAttributes,
+			syscall.FILE_SHARE_READ|syscall.FILE_SHARE_WRITE|syscall.FILE_SHARE_DELETE, nil, syscall.OPEN_EXISTING, 0, 0)
+		if err != nil {
+			t.Fatal(err)
+		}
+		fmt.Println(readyLine)
+		time.Sleep(renameHold)
+		syscall.CloseHandle(h)
+		io.Copy(io.Discard, os.Stdin)
 	case "loaded":
 		dll, err := openLibrary(path)
 		if err != nil {
@@ -356,6 +419,7 @@ var cacheStates = []cacheState{
 	{name: "empty"},
 	{name: "good copy held open by another process", setup: holdCopy("open", theDLL)},
 	{name: "good copy loaded by another process", setup: holdCopy("loaded", theDLL)},
+	{name: "good copy being renamed into place by another process", setup: holdCopy("renaming", theDLL)},
 	{name: "tampered copy", setup: func(t *testing.T, _ syscall.Token, base string, data []byte) {
 		writeFile(t, cachedCopy(base, data), append(append([]byte{}, data...), 0))
 	}},
@@ -429,7 +493,7 @@ func TestCacheStates(t *testing.T) {
 				t.Errorf("the cached copy is not the DLL: %v", err)
 			}
 			for _, folder := range []string{filepath.Dir(filepath.Dir(cached)), filepath.Dir(cached)} {
-				h, err := openFolder(folder)
+				h, err := openFolder(folder, false)
 				if err != nil {
 					t.Fatal(err)
 				}
