@@ -25,7 +25,8 @@ import (
 	"unsafe"
 )
 
-var cacheTests = flag.Bool("cache", false, "run the tests of the embedded DLL's cache, which start processes of their own")
+var cacheTests = flag.Bool("cache", false,
+	"run the loader's tests, once: the embedded DLL's cache, which start processes of their own, and the load's checks")
 
 // First runs on an empty cache: rounds of processes started together.
 const (
@@ -580,6 +581,35 @@ func TestSameImage(t *testing.T) {
 	} {
 		if got := sameImage(row.mapped, nt, dos); got != row.same {
 			t.Errorf("sameImage(%q) = %t", row.mapped, got)
+		}
+	}
+}
+
+// TestCheckMapped: the names Windows (or Wine) gives a loaded DLL's image and
+// an open file agree for the same file, and differ for a copy elsewhere.
+func TestCheckMapped(t *testing.T) {
+	needCacheTests(t)
+	alt := besideExecutable(t, filepath.Join("alt", LibraryName))
+	dll, err := openLibrary(alt)
+	if err != nil {
+		t.Fatal(err)
+	}
+	defer dll.Release()
+	for _, row := range []struct {
+		path string
+		same bool
+	}{
+		{alt, true},
+		{besideExecutable(t, LibraryName), false},
+	} {
+		f, err := os.Open(row.path)
+		if err != nil {
+			t.Fatal(err)
+		}
+		err = checkMapped(dll, f)
+		f.Close()
+		if (err == nil) != row.same {
+			t.Errorf("the image of %s against the file %s: %v", alt, row.path, err)
 		}
 	}
 }
