@@ -124,7 +124,7 @@ func checkedCopy(path string, want []byte) (*os.File, error) {
 
 // writeCopy writes the embedded DLL to path through a file of its own in the
 // same folder renamed over path, so a reader never sees half a DLL. The
-// folder exists: cacheFolders made it.
+// folder exists: holdFolders made it.
 func writeCopy(path string, data []byte) error {
 	tmp, err := os.CreateTemp(filepath.Dir(path), LibraryName+".*.tmp")
 	if err != nil {
@@ -163,8 +163,8 @@ var beforeWrite = func(path string) {}
 //   - a mapped image that is not the file checked.
 //
 // The copy is checked while it is open in a share mode that lets nobody
-// write, rename or delete it, and loaded before it is closed; the folders
-// above it are held open against renaming until then.
+// write, rename or delete it, and loaded before it is closed; the cache's
+// own folders above it are held open against renaming until then.
 func loadEmbedded(data []byte) error {
 	if elevated, err := processElevated(); err != nil {
 		return &LoadError{Path: LibraryName, Err: fmt.Errorf("reading the process token: %w", err)}
