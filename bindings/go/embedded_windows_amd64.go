@@ -15,6 +15,7 @@ import (
 	"path/filepath"
 	"runtime/debug"
 	"syscall"
+	"time"
 )
 
 // native holds the DLL in a released module: the release commits the signed
@@ -62,15 +63,10 @@ func moduleVersion() string {
 	return devVersion
 }
 
-// cachedPath is where the embedded DLL with this digest is written:
-// <user cache>\quillmar-dxgi-gpu-info\<version>-<digest prefix>\<dll>.
-func cachedPath(digest [sha256.Size]byte) (string, error) {
-	base, err := os.UserCacheDir()
-	if err != nil {
-		return "", err
-	}
-	folder := moduleVersion() + "-" + hex.EncodeToString(digest[:])[:cacheHashChars]
-	return filepath.Join(base, cacheFolder, folder, LibraryName), nil
+// versionFolder names the folder of the DLL with this digest:
+// <module version>-<digest prefix>.
+func versionFolder(digest [sha256.Size]byte) string {
+	return moduleVersion() + "-" + hex.EncodeToString(digest[:])[:cacheHashChars]
 }
 
 // errTampered is a cached copy whose bytes are not the embedded DLL's.
@@ -106,16 +102,31 @@ func lockedCopy(path string, want []byte) (*os.File, error) {
 	return f, nil
 }
 
+// A process renaming its copy into place holds it open for deleting for a
+// moment, and opening it to check it meanwhile meets a sharing violation:
+// checkedCopy tries again, every sharingRetryDelay for sharingRetryFor.
+const (
+	errorSharingViolation = syscall.Errno(32)
+	sharingRetryDelay     = 10 * time.Millisecond
+	sharingRetryFor       = 2 * time.Second
+)
+
+// checkedCopy is lockedCopy, tried again while the copy is being renamed.
+func checkedCopy(path string, want []byte) (*os.File, error) {
+	for waited := time.Duration(0); ; waited += sharingRetryDelay {
+		f, err := lockedCopy(path, want)
+		if !errors.Is(err, errorSharingViolation) || waited >= sharingRetryFor {
+			return f, err
+		}
+		time.Sleep(sharingRetryDelay)
+	}
+}
+
 // writeCopy writes the embedded DLL to path through a file of its own in the
 // same folder renamed over path, so a reader never sees half a DLL. The
-// folders are made for the user alone (0700; on Windows they take the
-// user's own %LOCALAPPDATA% permissions).
+// folder exists: holdFolders made it.
 func writeCopy(path string, data []byte) error {
-	dir := filepath.Dir(path)
-	if err := os.MkdirAll(dir, 0o700); err != nil {
-		return err
-	}
-	tmp, err := os.CreateTemp(dir, LibraryName+".*.tmp")
+	tmp, err := os.CreateTemp(filepath.Dir(path), LibraryName+".*.tmp")
 	if err != nil {
 		return err
 	}
@@ -132,30 +143,71 @@ func writeCopy(path string, data []byte) error {
 	return err
 }
 
+// beforeWrite runs between the check that finds no good copy and the
+// writing of one; only tests set it, to make another process act in that
+// window.
+var beforeWrite = func(path string) {}
+
 // loadEmbedded loads the embedded DLL from its cached copy, written there the
-// first time. Before each load the copy's SHA-256 is checked against the
-// embedded DLL's; a copy that differs (changed, truncated, replaced) is
-// written afresh and checked once more, and if it still differs, or can't
-// be rewritten (another process has the changed copy loaded), the load is
-// refused with a *LoadError.
+// first time, and refuses with a *LoadError whatever it can't vouch for:
+//   - an elevated process, which must not run code from a folder its
+//     unelevated self can write (Load takes a path it can trust instead);
+//   - a %LocalAppData% that is not an absolute path;
+//   - a cache folder that is a reparse point, or that anyone but the user,
+//     SYSTEM and Administrators may change (the folders it makes allow only
+//     those three);
+//   - a copy whose SHA-256 is not the embedded DLL's, once it has been
+//     written afresh: a copy that differs (changed, truncated, replaced) is
+//     rewritten, and if it can't be (another process has it loaded) or still
+//     differs, the load is refused;
+//   - a mapped image that is not the file checked.
+//
+// The copy is checked while it is open in a share mode that lets nobody
+// write, rename or delete it, and loaded before it is closed; the cache's
+// own folders above it are held open against renaming until then.
 func loadEmbedded(data []byte) error {
-	digest := sha256.Sum256(data)
-	path, err := cachedPath(digest)
+	if elevated, err := processElevated(); err != nil {
+		return &LoadError{Path: LibraryName, Err: fmt.Errorf("reading the process token: %w", err)}
+	} else if elevated {
+		return &LoadError{Path: LibraryName, Err: errElevated}
+	}
+	base, err := cacheBase()
 	if err != nil {
 		return &LoadError{Path: LibraryName, Err: fmt.Errorf("no user cache folder for the embedded DLL: %w", err)}
 	}
-	f, err := lockedCopy(path, data)
+	digest := sha256.Sum256(data)
+	folders := []string{base, filepath.Join(base, cacheFolder), filepath.Join(base, cacheFolder, versionFolder(digest))}
+	path := filepath.Join(folders[len(folders)-1], LibraryName)
+	held, err := holdFolders(folders)
+	if err != nil {
+		return &LoadError{Path: path, Err: err}
+	}
+	defer closeAll(held)
+	f, err := checkedCopy(path, data)
 	if err != nil {
 		if !errors.Is(err, errTampered) && !errors.Is(err, fs.ErrNotExist) {
 			return &LoadError{Path: path, Err: err}
 		}
-		if err := writeCopy(path, data); err != nil {
-			return &LoadError{Path: path, Err: fmt.Errorf("writing the embedded DLL: %w", err)}
-		}
-		if f, err = lockedCopy(path, data); err != nil {
+		beforeWrite(path)
+		if writeErr := writeCopy(path, data); writeErr != nil {
+			// Another process may have put the copy in place since the
+			// check and hold it open or loaded, so that nothing can be
+			// renamed over it: the copy in place is what counts.
+			if f, err = checkedCopy(path, data); err != nil {
+				return &LoadError{Path: path, Err: fmt.Errorf("writing the embedded DLL: %w", writeErr)}
+			}
+		} else if f, err = checkedCopy(path, data); err != nil {
 			return &LoadError{Path: path, Err: err}
 		}
 	}
 	defer f.Close()
-	return loadPath(path)
+	dll, err := openLibrary(path)
+	if err != nil {
+		return &LoadError{Path: path, Err: err}
+	}
+	if err := checkMapped(dll, f); err != nil {
+		dll.Release()
+		return &LoadError{Path: path, Err: err}
+	}
+	return useLibrary(dll, path)
 }

@@ -3,7 +3,6 @@
 package gpuinfo
 
 import (
-	"errors"
 	"fmt"
 	"math"
 	"os"
@@ -109,15 +108,40 @@ func load(path string) error {
 
 // loadPath loads the DLL at the absolute path and takes its five calls.
 func loadPath(path string) error {
-	dll, err := syscall.LoadDLL(path)
+	dll, err := openLibrary(path)
 	if err != nil {
-		// LoadDLL's error repeats the path; the Windows error alone says why.
-		var dllErr *syscall.DLLError
-		if errors.As(err, &dllErr) && dllErr.Err != nil {
-			err = dllErr.Err
-		}
 		return &LoadError{Path: path, Err: err}
 	}
+	return useLibrary(dll, path)
+}
+
+// LoadLibraryExW's search flags: the DLL's own imports come from its folder
+// and System32 alone, never from the current directory or PATH (the library
+// imports KERNEL32 only).
+const (
+	loadLibrarySearchDLLLoadDir = 0x100
+	loadLibrarySearchSystem32   = 0x800
+)
+
+var loadLibraryExW = kernel32.NewProc("LoadLibraryExW")
+
+// openLibrary maps the DLL at the absolute path; the error is Windows' own.
+func openLibrary(path string) (*syscall.DLL, error) {
+	name, err := syscall.UTF16PtrFromString(path)
+	if err != nil {
+		return nil, err
+	}
+	h, _, callErr := loadLibraryExW.Call(uintptr(unsafe.Pointer(name)), 0,
+		loadLibrarySearchDLLLoadDir|loadLibrarySearchSystem32)
+	if h == 0 {
+		return nil, callErr
+	}
+	return &syscall.DLL{Name: path, Handle: syscall.Handle(h)}, nil
+}
+
+// useLibrary takes the five calls of the mapped DLL and makes it the one in
+// use, or releases it.
+func useLibrary(dll *syscall.DLL, path string) error {
 	next := &library{dll: dll}
 	exports := []struct {
 		name string
