@@ -5,7 +5,7 @@
 # a failure (a registry never replaces a version). A missing credential
 # fails. npm, PyPI, NuGet and crates.io take a short-lived token from the
 # workflow's OIDC identity (trusted publishing); Maven Central a portal token.
-#   NPM_REGISTRY   another npm registry (the tests' verdaccio)
+#   NPM_REGISTRY   another npm registry (the tests' verdaccio); NPM, the npm program
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 fail() { echo "publish.sh: $*" >&2; exit 1; }
@@ -33,13 +33,14 @@ case "$registry" in
     tgz="$dist/quillmar-dxgi-gpu-info-$version.tgz"
     ours="sha512-$(openssl dgst -sha512 -binary "$tgz" | base64 -w0)"
     args=(${NPM_REGISTRY:+--registry "$NPM_REGISTRY"})
-    theirs="$(npm view "quillmar-dxgi-gpu-info@$version" dist.integrity "${args[@]}" 2>/dev/null || true)"
+    npm="${NPM:-npm}"
+    theirs="$("$npm" view "quillmar-dxgi-gpu-info@$version" dist.integrity "${args[@]}" 2>/dev/null || true)"
     [ -z "$theirs" ] || same_or_fail "npm quillmar-dxgi-gpu-info@$version" "$ours" "$theirs"
     if [ -z "${NPM_REGISTRY:-}" ]; then
       [ -n "${ACTIONS_ID_TOKEN_REQUEST_URL:-}" ] || fail "no OIDC identity for npm's trusted publishing"
       args+=(--provenance)
     fi
-    npm publish "$tgz" --access public "${args[@]}"
+    "$npm" publish "$tgz" --access public "${args[@]}"
     ;;
   pypi)
     wheel="$(ls "$dist"/quillmar_gpuinfo-"$version"-*.whl)"
@@ -65,12 +66,13 @@ case "$registry" in
     ;;
   crates-io)
     crate="$dist/quillmar-gpuinfo-$version.crate"
-    token=""
-    if ! python3 "$here/publish_crate.py" --check "$crate"; then
-      token="$(curl -sSf -X POST -H "Content-Type: application/json" -d "{\"jwt\": \"$(oidc crates.io)\"}" \
-        https://crates.io/api/v1/trusted_publishing/tokens | json_field '["token"]')"
-      CARGO_REGISTRY_TOKEN="$token" python3 "$here/publish_crate.py" "$crate"
-    fi
+    status=0
+    python3 "$here/publish_crate.py" --check "$crate" || status=$?
+    [ "$status" -eq 0 ] && exit 0
+    [ "$status" -eq 3 ] || fail "crates.io refuses this .crate"
+    token="$(curl -sSf -X POST -H "Content-Type: application/json" -d "{\"jwt\": \"$(oidc crates.io)\"}" \
+      https://crates.io/api/v1/trusted_publishing/tokens | json_field '["token"]')"
+    CARGO_REGISTRY_TOKEN="$token" python3 "$here/publish_crate.py" "$crate"
     ;;
   maven-central)
     [ -n "${CENTRAL_USERNAME:-}" ] && [ -n "${CENTRAL_PASSWORD:-}" ] || fail "no CENTRAL_USERNAME and CENTRAL_PASSWORD"
