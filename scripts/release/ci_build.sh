@@ -9,7 +9,8 @@ if [ -n "${GITHUB_REF_NAME:-}" ] && [ "$GITHUB_REF_NAME" != "v$version" ]; then
   echo "ci_build.sh: tag $GITHUB_REF_NAME but VERSION says $version" >&2; exit 1
 fi
 scripts/setup.sh test
-export PATH="/usr/lib/go-1.19/bin:/usr/bin:$PATH"
+# Debian's Go (the Go module tools are its packages).
+export PATH="/usr/lib/go-1.19/bin:$PATH"
 cmake --preset mingw-clang >/dev/null
 cmake --build --preset mingw-clang
 ctest --preset mingw-clang --repeat until-pass:2

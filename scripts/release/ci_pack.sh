@@ -7,7 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 [ $# -eq 1 ] || { echo "usage: ci_pack.sh <signed binaries>" >&2; exit 2; }
 scripts/setup.sh test
-export PATH="/usr/lib/go-1.19/bin:/usr/bin:$PATH"
+# Debian's Go (the Go module tools are its packages).
+export PATH="/usr/lib/go-1.19/bin:$PATH"
 [ -n "${GPG_PRIVATE_KEY:-}" ] && [ -n "${GPG_KEY_ID:-}" ] \
   || { echo "ci_pack.sh: no GPG_PRIVATE_KEY and GPG_KEY_ID: Maven Central takes signed files only" >&2; exit 1; }
 printf '%s' "$GPG_PRIVATE_KEY" | gpg --batch --import
