@@ -17,7 +17,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 usage() { echo "usage: scripts/verify_windows.sh layout|signatures|consumers|host|all <dist>" >&2; exit 2; }
-fail() { echo "verify_windows.sh: FAIL: $*" >&2; exit 1; }
+fail() { echo "verify_windows.sh: failed: $*" >&2; exit 1; }
 [ $# -eq 2 ] || usage
 stage="$1"
 [ -d "$2" ] || fail "no dist folder $2"
