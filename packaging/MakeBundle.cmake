@@ -1,7 +1,10 @@
 # cmake -DBUILD_DIR=<build> -DCONFIG=<config> -DSTAGE=<dir> -DZIP_FILE=<zip>
-#       -DZIP=<zip program> -DTOUCH=<touch program> -DEPOCH=<seconds> -P MakeBundle.cmake
+#       -DZIP=<zip program> -DTOUCH=<touch program> -DEPOCH=<seconds>
+#       [-DREPLACE_BIN=<file;...>] -P MakeBundle.cmake
 # Installs the build into a fresh STAGE folder (the default components, then
-# the bundle's README and LICENSE), adds SHA256SUMS and zips it. The same
+# the bundle's README and LICENSE), adds SHA256SUMS and zips it. Each file in
+# REPLACE_BIN takes the place of the installed bin/ file of its name: the
+# release's signed copies of the binaries the build made. The same
 # inputs give the same bytes: one file order, one time stamp
 # (SOURCE_DATE_EPOCH or EPOCH), fixed permissions, no extra zip fields and no
 # directory entries.
@@ -32,6 +35,14 @@ foreach(component_args "" "--component;bundle")
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "cmake --install failed (${rc}):\n${out}")
   endif()
+endforeach()
+
+foreach(replacement IN LISTS REPLACE_BIN)
+  get_filename_component(name ${replacement} NAME)
+  if(NOT EXISTS ${STAGE}/bin/${name})
+    message(FATAL_ERROR "REPLACE_BIN: the install layout has no bin/${name}")
+  endif()
+  file(COPY_FILE ${replacement} ${STAGE}/bin/${name})
 endforeach()
 
 file(GLOB_RECURSE files LIST_DIRECTORIES false RELATIVE ${STAGE} ${STAGE}/*)

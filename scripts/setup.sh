@@ -27,6 +27,8 @@ test_packages=(
   python3-build python3-hatchling python3-wheel python3-pip mypy golang-go
   # the binary checks read the finished DLL with pefile
   python3-pefile
+  # the workflow rules read the workflows as YAML
+  python3-yaml
   # the Java binding: Java 17, and Maven offline against Debian's repository
   # of Java packages (/usr/share/maven-repo): the plugins it builds and tests
   # with, JNA, Jackson and JUnit 5

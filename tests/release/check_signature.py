@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """Checks the Authenticode signatures of a signed release (scripts/release.sh
-given the certificate of make_certificates.sh): the DLL and gpuinfo.exe in
-the zip verify against the test's own authority and not against another;
-the signed DLL passes the binary check; and the binary check refuses a
-signed DLL with anything else added.
+given the certificate and time-stamp authority of make_certificates.sh): the
+DLL and gpuinfo.exe in the zip are dist/'s own assets, and verify against the
+test's own authority and not against another; they still verify at a date
+after the signer's certificate has expired, thanks to their time stamps, where
+the tested DLL signed without a time stamp, or not at all, is refused; the
+signed DLL passes the binary check; and the binary check refuses a signed
+DLL with anything else added.
 
-usage: check_signature.py --dist DIR --certificates DIR --check-binary PY
+usage: check_signature.py --dist DIR --certificates DIR --tested DIR --check-binary PY
 """
 import argparse
 import os
@@ -26,9 +29,26 @@ def check(cond, message):
     failures += not cond
 
 
-def verify(path, ca):
-    run = subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-in", path], capture_output=True, text=True)
+# How long after the signer's certificate expired the late verification runs.
+AFTER_EXPIRY_S = 2 * 24 * 3600
+
+
+def verify(path, ca, at=None):
+    when = ["-time", str(at)] if at is not None else []
+    run = subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-TSA-CAfile", ca, *when, "-in", path],
+                         capture_output=True, text=True)
     return run.returncode == 0, (run.stdout + run.stderr).strip().splitlines()
+
+
+def sign_without_time_stamp(certificates, source, out):
+    with open(os.path.join(certificates, "password.txt"), encoding="utf-8") as f:
+        password = f.read().strip()
+    subprocess.run(["osslsigncode", "sign", "-pkcs12", os.path.join(certificates, "sign.pfx"), "-pass", password,
+                    "-h", "sha256", "-in", source, "-out", out], check=True, capture_output=True)
+
+
+def said(lines, pattern):
+    return [line.strip() for line in lines if re.search(pattern, line)]
 
 
 def binary_check(script, dll):
@@ -40,6 +60,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--dist", required=True)
     parser.add_argument("--certificates", required=True)
+    parser.add_argument("--tested", required=True)
     parser.add_argument("--check-binary", required=True)
     args = parser.parse_args()
     zips = [f for f in os.listdir(args.dist) if f.endswith("-win64.zip")]
@@ -56,6 +77,26 @@ def main():
             check(ok, f"{name} verifies against the test's authority: {verified}")
             ok, lines = verify(path, other)
             check(not ok, f"{name} does not verify against another authority")
+            with open(os.path.join(args.dist, name), "rb") as f:
+                check(f.read() == z.read(f"bin/{name}"), f"dist/{name} is the zip's bin/{name}")
+
+        # After the signer's certificate expired: only a time-stamped signature stands.
+        with open(os.path.join(args.certificates, "signer-expiry.txt"), encoding="utf-8") as f:
+            late = int(f.read()) + AFTER_EXPIRY_S
+        stamp_less = os.path.join(work, "stamp-less.dll")
+        sign_without_time_stamp(args.certificates, os.path.join(args.tested, DLL), stamp_less)
+        late_cases = [
+            # (what, file, verifies)
+            (f"the release's {DLL}", os.path.join(work, DLL), True),
+            ("the release's gpuinfo.exe", os.path.join(work, "gpuinfo.exe"), True),
+            (f"the tested {DLL} signed without a time stamp", stamp_less, False),
+            (f"the tested {DLL}, unsigned", os.path.join(args.tested, DLL), False),
+        ]
+        for what, path, verifies in late_cases:
+            ok, lines = verify(path, ca, late)
+            seen = said(lines, r"Timestamp time|Signature verification: |expired|No signature found")
+            check(ok == verifies, f"osslsigncode verify -time {late} (after the signer's expiry) of {what}: "
+                                  f"{'passes' if ok else 'fails'} {seen}")
 
         dll = os.path.join(work, DLL)
         ok, out = binary_check(args.check_binary, dll)

@@ -9,6 +9,10 @@ the package itself from its storage alone and proxies everything else to the
 npm registry, keeping what it fetched (koffi), so later runs need no network
 for it. It is stopped when the test ends, however it ends.
 
+The release's own publishing step (scripts/release/publish.sh npm) publishes
+it; run again, it finds the same bytes there and is done; with another
+tarball for the same version, it fails and publishes nothing.
+
 Before publishing, `npm publish --dry-run` from the package's own folder
 (bindings/node) packs the DLL and LICENSE, or refuses saying what to run;
 the same is tried in copies of that folder with and without each of them.
@@ -42,6 +46,7 @@ NODE_TIMEOUT_S = 120
 START_TIMEOUT_S = 60
 STOP_TIMEOUT_S = 10
 PUBLISHER = ("release-test", "release-test-password")
+PUBLISH_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "release", "publish.sh")
 CONSUMER_SCRIPT = """\
 const gpuinfo = require('quillmar-dxgi-gpu-info');
 console.log(`version ${gpuinfo.version()}`);
@@ -279,9 +284,35 @@ def main():
         userconfig = os.path.join(work, "publisher.npmrc")
         with open(userconfig, "w") as f:
             f.write(f"//127.0.0.1:{registry.port}/:_authToken={token}\n")
-        publish = ["publish", tarball, "--registry", registry.url, "--userconfig", userconfig]
-        print(f"publish: npm {' '.join(publish)}", flush=True)
-        npm(args, publish, work, publisher_cache)
+        publish_env = dict(os.environ, NPM=args.npm, NPM_REGISTRY=registry.url, NPM_CONFIG_USERCONFIG=userconfig,
+                           NPM_CONFIG_CACHE=publisher_cache)
+        publish_env.pop("ACTIONS_ID_TOKEN_REQUEST_URL", None)
+
+        def publish(dist):
+            run = subprocess.run([PUBLISH_SCRIPT, "npm", dist], env=publish_env, capture_output=True, text=True,
+                                 timeout=NPM_TIMEOUT_S)
+            print("\n".join(f"    {line}" for line in (run.stdout + run.stderr).strip().splitlines()), flush=True)
+            return run.returncode
+
+        print(f"publish: scripts/release/publish.sh npm {args.dist} (NPM_REGISTRY={registry.url})", flush=True)
+        if publish(args.dist) != 0:
+            fail("scripts/release/publish.sh npm failed")
+        checks.check(publish(args.dist) == 0, "published again, the same tarball",
+                     "publishing the same tarball again is not done")
+        # The same version with other bytes: a dist/ of its own, SHA256SUMS and all.
+        other = os.path.join(work, "other-dist")
+        shutil.rmtree(other, ignore_errors=True)
+        os.makedirs(other)
+        for name in os.listdir(args.dist):
+            if os.path.isfile(os.path.join(args.dist, name)) and name != "SHA256SUMS":
+                shutil.copyfile(os.path.join(args.dist, name), os.path.join(other, name))
+        with open(os.path.join(other, os.path.basename(tarball)), "ab") as f:
+            f.write(b"\0")
+        subprocess.run("sha256sum $(ls | grep -v SHA256SUMS) >SHA256SUMS", shell=True, cwd=other, check=True)
+        integrity_before = registry.packument()["versions"][version]["dist"]["shasum"]
+        checks.check(publish(other) != 0 and registry.packument()["versions"][version]["dist"]["shasum"] ==
+                     integrity_before, "another tarball for the same version refused",
+                     "publishing another tarball for a published version did not fail, or changed it")
         published = registry.packument()["versions"].get(version)
         if published is None:
             fail(f"verdaccio lists no {PACKAGE}@{version} after the publish")
