@@ -140,6 +140,14 @@ cmake -DBUILD_DIR="$tree" -DCONFIG=Release -DSTAGE="$stage/bundle/quillmar-dxgi-
   -DZIP_FILE="$dist/quillmar-dxgi-gpu-info-$version-win64.zip" -DZIP="$(command -v zip)" -DTOUCH="$(command -v touch)" \
   -DEPOCH="$SOURCE_DATE_EPOCH" -DREPLACE_BIN="$dll;$stage/gpuinfo.exe" -P packaging/MakeBundle.cmake
 
+# The symbols: each image's PDB from the tested tree, in a symbol server's
+# layout keyed by the CodeView entry the signed image carries (signing
+# leaves it as it was).
+symbols_zip="$dist/quillmar-dxgi-gpu-info-$version-symbols.zip"
+python3 "$tools/symbols.py" "$symbols_zip" "$dll" "$tree/bin/${dll_name%.dll}.pdb" \
+  "$stage/gpuinfo.exe" "$tree/bin/gpuinfo.pdb" >/dev/null
+normalize_zip "$symbols_zip"
+
 # 4. The wheel, by a python3 with build and hatchling (Debian's, where the
 #    first on PATH lacks them).
 wheel_python=python3

@@ -51,8 +51,12 @@ def said(lines, pattern):
     return [line.strip() for line in lines if re.search(pattern, line)]
 
 
-def binary_check(script, dll):
-    run = subprocess.run([sys.executable, script, "--dll", dll], capture_output=True, text=True)
+def binary_check(script, dll, tested):
+    """The check_binary.py run of the release preset's own DLL: hardened, and
+    naming the PDB the tested tree holds."""
+    pdb = os.path.join(tested, os.path.splitext(DLL)[0] + ".pdb")
+    run = subprocess.run([sys.executable, script, "--dll", dll, "--hardened", "--pdb", pdb],
+                         capture_output=True, text=True)
     return run.returncode == 0, run.stdout
 
 
@@ -99,7 +103,7 @@ def main():
                                   f"{'passes' if ok else 'fails'} {seen}")
 
         dll = os.path.join(work, DLL)
-        ok, out = binary_check(args.check_binary, dll)
+        ok, out = binary_check(args.check_binary, dll, args.tested)
         check(ok, "the signed DLL passes the binary check" + ("" if ok else f":\n{out}"))
         with open(dll, "rb") as f:
             signed = f.read()
@@ -117,7 +121,7 @@ def main():
         for what, data, expected in tampered:
             with open(dll, "wb") as f:
                 f.write(data)
-            ok, out = binary_check(args.check_binary, dll)
+            ok, out = binary_check(args.check_binary, dll, args.tested)
             check(not ok and re.search(expected, out) is not None, f"the binary check refuses {what}")
     print(f"signature checks: {failures} failed")
     return 1 if failures else 0
