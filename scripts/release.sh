@@ -133,8 +133,7 @@ cp "$stage/java/target/quillmar-gpuinfo-$version.jar" "$base.jar"
 cp bindings/java/pom.xml "$base.pom"
 jar_date="$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%dT%H:%M:%SZ)"
 (cd bindings/java/src/main/java && jar --create --date="$jar_date" --file "$base-sources.jar" $(find . -name '*.java' | sort))
-classpath="$(ls /usr/share/java/jna.jar /usr/share/java/jackson-databind.jar /usr/share/java/jackson-core.jar \
-  /usr/share/java/jackson-annotations.jar 2>/dev/null | paste -sd:)"
+classpath="$(ls /usr/share/java/jna.jar 2>/dev/null | paste -sd:)"
 javadoc -quiet -notimestamp -Xdoclint:none -encoding UTF-8 -d "$stage/java/javadoc" -classpath "$classpath" \
   $(find bindings/java/src/main/java -name '*.java' | sort) >/dev/null
 (cd "$stage/java/javadoc" && jar --create --date="$jar_date" --file "$base-javadoc.jar" $(find . -type f | sort))
