@@ -214,14 +214,11 @@ cp "$stage/java/target/quillmar-gpuinfo-$version.jar" "$base.jar"
 cp bindings/java/pom.xml "$base.pom"
 jar_date="$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%dT%H:%M:%SZ)"
 (cd bindings/java/src/main/java && jar --create --date="$jar_date" --file "$base-sources.jar" $(find . -name '*.java' | sort))
-# The binding's dependencies as jars, for javadoc to resolve its types.
+# The binding's one dependency as a jar, for javadoc to resolve its types.
 java_jars="${GPUINFO_JAVA_JARS:-/usr/share/java}"
-classpath=""
-for jar in jna jackson-databind jackson-core jackson-annotations; do
-  [ -f "$java_jars/$jar.jar" ] \
-    || fail "javadoc needs $jar.jar in $java_jars (scripts/setup.sh test installs Debian's; GPUINFO_JAVA_JARS names another folder)"
-  classpath="${classpath:+$classpath:}$java_jars/$jar.jar"
-done
+[ -f "$java_jars/jna.jar" ] \
+  || fail "javadoc needs jna.jar in $java_jars (scripts/setup.sh test installs Debian's; GPUINFO_JAVA_JARS names another folder)"
+classpath="$java_jars/jna.jar"
 javadoc -quiet -notimestamp -Xdoclint:none -encoding UTF-8 -d "$stage/java/javadoc" -classpath "$classpath" \
   $(find bindings/java/src/main/java -name '*.java' | sort) >/dev/null
 (cd "$stage/java/javadoc" && jar --create --date="$jar_date" --file "$base-javadoc.jar" $(find . -type f | sort))

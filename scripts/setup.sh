@@ -31,9 +31,9 @@ test_packages=(
   python3-yaml
   # the Java binding: Java 17, and Maven offline against Debian's repository
   # of Java packages (/usr/share/maven-repo): the plugins it builds and tests
-  # with, JNA, Jackson and JUnit 5
+  # with, JNA and JUnit 5
   openjdk-17-jdk-headless maven libmaven-resources-plugin-java libmaven-compiler-plugin-java
-  libmaven-jar-plugin-java libsurefire-java libjna-java libjackson2-databind-java junit5
+  libmaven-jar-plugin-java libsurefire-java libjna-java junit5
   # the Maven release test deploys with the deploy plugin to a file:// repository
   libmaven-deploy-plugin-java
   # the Rust binding: Debian's Rust with its Windows standard library, the

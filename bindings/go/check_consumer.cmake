@@ -7,7 +7,7 @@ set(module github.com/quillmar/quillmar-dxgi-gpu-info/bindings/go)
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 file(COPY ${CONSUMER_SOURCE}/main.go DESTINATION ${WORK})
-file(WRITE ${WORK}/go.mod "module example.com/consumer\n\ngo 1.19\n\nrequire ${module} v1.0.0\n\nreplace ${module} => ${MODULE_DIR}\n")
+file(WRITE ${WORK}/go.mod "module example.com/consumer\n\ngo 1.19\n\nrequire ${module} v${VERSION}\n\nreplace ${module} => ${MODULE_DIR}\n")
 set(env ${CMAKE_COMMAND} -E env CGO_ENABLED=0 GOPROXY=off GOFLAGS=-trimpath GOCACHE=${GOCACHE} GOPATH=${GOPATH})
 
 # build(<out> [GOOS=.. GOARCH=..]): without a target, for this machine.

@@ -1,15 +1,13 @@
-//! Puts the DLL the released crate carries (native/) beside the programs
-//! cargo builds for Windows x64: the profile's folder (target\<profile>\),
-//! and its examples\ and deps\ (examples and tests), where the crate looks
-//! for it by full path. A development checkout has no DLL there and this
-//! does nothing.
+//! Embeds the DLL the released crate carries (native/) in the crate itself
+//! when building for Windows x64: OUT_DIR/embedded.rs holds its bytes, which
+//! the crate writes to a per-user copy at run time. Whatever folder cargo
+//! builds or installs a program in, the program carries its DLL. A
+//! development checkout has no DLL there and embeds none.
 use std::env;
 use std::fs;
-use std::path::{Path, PathBuf};
+use std::path::PathBuf;
 
 const LIBRARY_NAME: &str = "quillmar-dxgi-gpu-info.dll";
-/// OUT_DIR is <profile>\build\<package>-<hash>\out.
-const OUT_DIR_DEPTH: usize = 3;
 
 fn main() {
     println!("cargo:rerun-if-changed=native");
@@ -17,25 +15,19 @@ fn main() {
         && env::var("CARGO_CFG_TARGET_ARCH").as_deref() == Ok("x86_64");
     let manifest = PathBuf::from(env::var_os("CARGO_MANIFEST_DIR").expect("CARGO_MANIFEST_DIR"));
     let dll = manifest.join("native").join(LIBRARY_NAME);
-    if !windows_x64 || !dll.is_file() {
-        return;
-    }
-    let out = PathBuf::from(env::var_os("OUT_DIR").expect("OUT_DIR"));
-    let profile = match out.ancestors().nth(OUT_DIR_DEPTH) {
-        Some(profile) => profile.to_path_buf(),
-        None => panic!("OUT_DIR {} is not inside a profile folder", out.display()),
+    let embedded = if windows_x64 && dll.is_file() {
+        let path = dll
+            .to_str()
+            .unwrap_or_else(|| panic!("{} is not a UTF-8 path", dll.display()));
+        // Debug formatting quotes and escapes the path as a Rust literal.
+        format!("Some(include_bytes!({path:?}))")
+    } else {
+        "None".to_string()
     };
-    for folder in [
-        profile.clone(),
-        profile.join("examples"),
-        profile.join("deps"),
-    ] {
-        copy(&dll, &folder);
-    }
-}
-
-fn copy(dll: &Path, folder: &Path) {
-    fs::create_dir_all(folder).unwrap_or_else(|err| panic!("making {}: {err}", folder.display()));
-    fs::copy(dll, folder.join(LIBRARY_NAME))
-        .unwrap_or_else(|err| panic!("copying {} to {}: {err}", dll.display(), folder.display()));
+    let out = PathBuf::from(env::var_os("OUT_DIR").expect("OUT_DIR")).join("embedded.rs");
+    let code = format!(
+        "/// The DLL the crate carries, or `None` in a build without one.\n\
+         pub(crate) const EMBEDDED: Option<&[u8]> = {embedded};\n"
+    );
+    fs::write(&out, code).unwrap_or_else(|err| panic!("writing {}: {err}", out.display()));
 }

@@ -57,6 +57,12 @@ def unpack(zip_path, into):
     return folder
 
 
+def project_version(source):
+    """The version VERSION says, which every file of the bundle carries."""
+    with open(os.path.join(source, "VERSION"), encoding="utf-8") as f:
+        return f.read().strip()
+
+
 def library_calls(source):
     """The five calls, as the public header declares them."""
     with open(os.path.join(source, "include", "gpuinfo.h"), encoding="utf-8") as header:
@@ -182,14 +188,16 @@ def group_consumer(ctx, tmp):
     project = os.path.join(ctx.source, "tests", "bundle", "consumer")
     toolchain = os.path.join(ctx.source, "cmake", "toolchains", "mingw-gcc.cmake")
 
-    # find_package's version rules: same major version, not newer than 1.0.0.
+    # find_package's version rules: same major version, not newer than the package's.
+    version = project_version(ctx.source)
+    major, minor, _ = (int(part) for part in version.split("."))
     for label, wanted, found in [
-        ("asks 1.0", "1.0", True),
-        ("asks 1.0.0", "1.0.0", True),
-        ("asks a range holding 1.0.0", "1.0...<2.0", True),
-        ("asks 1.1", "1.1", False),
-        ("asks 2.0", "2.0", False),
-        ("asks 0.9", "0.9", False),
+        ("asks major.minor", f"{major}.{minor}", True),
+        ("asks the version itself", version, True),
+        ("asks a range holding it", f"{major}.{minor}...<{major + 1}.0", True),
+        ("asks the next minor", f"{major}.{minor + 1}", False),
+        ("asks the next major", f"{major + 1}.0", False),
+        ("asks an older major", f"{major - 1}.9", False),
     ]:
         build = os.path.join(tmp, "consumer " + wanted.replace(".", "_").replace("<", ""))
         code, out, err = run([ctx.cmake, "-S", project, "-B", build, "-G", "Ninja",
@@ -197,7 +205,7 @@ def group_consumer(ctx, tmp):
                               f"-DGPUINFO_WANTED={wanted}"], label)
         check((code == 0) == found, label, f"configure exit {code}:\n{out}{err}")
         if not found:
-            check("quillmar-dxgi-gpu-info" in err and "1.0.0" in err, label, f"unclear refusal:\n{err}")
+            check("quillmar-dxgi-gpu-info" in err and version in err, label, f"unclear refusal:\n{err}")
             continue
         expected = {
             "IMPORTED_LOCATION": os.path.join(folder, "bin", DLL_NAME),
@@ -208,7 +216,7 @@ def group_consumer(ctx, tmp):
             check(f"quillmar::gpuinfo {key}={path}\n" in out, label, f"{key} is not {path}:\n{out}")
 
     label = "consumer linked through the .dll.a"
-    build = os.path.join(tmp, "consumer 1_0")
+    build = os.path.join(tmp, f"consumer {major}_{minor}")
     code, out, err = run([ctx.cmake, "--build", build], label)
     if not check(code == 0, label, f"build failed:\n{out}{err}"):
         return
@@ -219,7 +227,7 @@ def group_consumer(ctx, tmp):
     code, out, err = run([ctx.wine, exe], label, cwd=build)
     check(code == 0, label, f"exit {code}, stderr {err!r}")
     out = out.replace("\r\n", "\n")  # its stdout is in text mode
-    check(out == f"{EXAMPLE_REPORT}\nversion 1.0.0\nhardware adapters 1\nadapter 0 16368 MiB\n", label,
+    check(out == f"{EXAMPLE_REPORT}\nversion {version}\nhardware adapters 1\nadapter 0 16368 MiB\n", label,
           f"printed {out!r}")
 
     label = "C++ consumer through gpuinfo.hpp"
@@ -252,7 +260,7 @@ def group_msvc_link(ctx, tmp):
     shutil.copy(os.path.join(folder, "bin", DLL_NAME), build)
     code, out, err = run([ctx.wine, "msvc_consumer.exe"], label, cwd=build)
     check(code == 0, label, f"exit {code}, stderr {err!r}")
-    check(out == f"{EXAMPLE_REPORT}\n1.0.0\n", label, f"printed {out!r}")
+    check(out == f"{EXAMPLE_REPORT}\n{project_version(ctx.source)}\n", label, f"printed {out!r}")
 
 
 def group_reproducible(ctx, tmp):

@@ -297,7 +297,7 @@ int main(int argc, char **argv)
 {
     if (argc > 1 && std::string(argv[1]) == "foreign_lock")
         return check_foreign_lock();
-    check_str(gpu::version().c_str(), "1.0.0");
+    check_str(gpu::version().c_str(), GPUINFO_EXPECTED_VERSION);
     if (argc > 1 && (std::string(argv[1]) == "wine" || std::string(argv[1]) == "system")) {
         for (const shared_case &c : shared_cases)
             if (c.name == argv[1])

@@ -36,7 +36,7 @@ std::string report_of(int n)
 } // namespace
 
 extern "C" {
-const char *gpuinfo_version(void) { return "1.0.0"; }
+const char *gpuinfo_version(void) { return GPUINFO_EXPECTED_VERSION; }
 const char *gpuinfo_last_error(void) { return g_reason.c_str(); }
 const char *gpuinfo_get_json(void) { return g_failing ? nullptr : g_report.c_str(); }
 int gpuinfo_adapter_count(void) { return g_failing ? -1 : 0; }

@@ -373,7 +373,7 @@ fake::scenario two_gpus_and_software()
 
 TEST(ExportedCalls, ReportAndErrorText)
 {
-    EXPECT_STREQ(gpuinfo_version(), "1.0.0");
+    EXPECT_STREQ(gpuinfo_version(), GPUINFO_EXPECTED_VERSION);
 
     fake::reset(two_gpus_and_software());
     const char *json = gpuinfo_get_json();

@@ -2,8 +2,8 @@
 # The .crate from dist/ laid out as a directory source (unpacked, with the
 # .cargo-checksum.json cargo checks), beside Debian's crates, in place of
 # crates.io: a fresh crate with quillmar-gpuinfo = "1.0" builds for
-# x86_64-pc-windows-gnu with Debian's cargo and runs under Wine, the DLL put
-# beside it by the crate's build script. Then `cargo publish --dry-run` of the
+# x86_64-pc-windows-gnu with Debian's cargo and runs under Wine with no DLL
+# beside it: the crate embeds its own. Then `cargo publish --dry-run` of the
 # crate as released, against the same sources.
 #
 # usage: registry_cargo.sh <dist> <VERSION file> <work folder> <wine> <mingw gcc>
@@ -73,9 +73,7 @@ RS
 echo "install: cargo build --target $target (Cargo.toml: $crate = \"1.0\")"
 cargo build --quiet --target "$target"
 exe="$CARGO_TARGET_DIR/$target/debug/consumer.exe"
-[ -f "$(dirname "$exe")/$dll_name" ] || { echo "FAIL: the build script put no DLL beside $exe"; exit 1; }
-cmp -s "$(dirname "$exe")/$dll_name" "$work/registry/$crate-$version/native/$dll_name" \
-  || { echo "FAIL: the DLL beside the program is not the crate's"; exit 1; }
+[ ! -e "$(dirname "$exe")/$dll_name" ] || { echo "FAIL: a DLL beside $exe: the program must use the one the crate embeds"; exit 1; }
 echo "consumer output:"
 RUST_BACKTRACE=0 "$wine" "$exe" >"$work/output.txt" 2>&1 </dev/null || { cat "$work/output.txt"; echo "FAIL: the consumer failed"; exit 1; }
 cat "$work/output.txt"

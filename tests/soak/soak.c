@@ -112,7 +112,7 @@ static void measure(struct usage *u)
 static int call_all(long i)
 {
     int wrong = 0;
-    wrong += strcmp(lib.version(), "1.0.0") != 0;
+    wrong += strcmp(lib.version(), GPUINFO_EXPECTED_VERSION) != 0;
     const char *json = lib.get_json();
     wrong += !json || strcmp(json, first_json) != 0;
     wrong += lib.last_error()[0] != '\0';

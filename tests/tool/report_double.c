@@ -22,7 +22,7 @@ int gpuinfo_vram_mb(int index);
 
 const char *gpuinfo_version(void)
 {
-    return "1.0.0";
+    return GPUINFO_EXPECTED_VERSION;
 }
 
 const char *gpuinfo_last_error(void)

@@ -150,7 +150,7 @@ static void test_fresh_library(void)
     const char *version = lib.version();
     ok(err != NULL, "last_error of a fresh library is NULL");
     check_str(err, "");
-    check_str(version, "1.0.0");
+    check_str(version, GPUINFO_EXPECTED_VERSION);
     ok(lib.version() == version, "version moved");
     ok(lib.last_error() == err, "last_error moved");
 }
@@ -169,7 +169,7 @@ static void test_reload_starts_empty(void)
     ok(GetModuleHandleA(GPUINFO_DLL) == NULL, "library still loaded after FreeLibrary");
     load_gpuinfo(&lib);
     check_str(lib.last_error(), "");
-    check_str(lib.version(), "1.0.0");
+    check_str(lib.version(), GPUINFO_EXPECTED_VERSION);
 }
 
 /* The seam sees exactly what the library asks the loader for: dxgi.dll by its

@@ -31,7 +31,7 @@ int main(int argc, char **argv)
         check_int(lib.vram_mb(positions[i]), -1);
         check_str(lib.last_error(), want);
     }
-    check_str(lib.version(), "1.0.0");
+    check_str(lib.version(), GPUINFO_EXPECTED_VERSION);
 
     /* The library loads and answers without DXGI: no load-time import. */
     ok(GetModuleHandleA(GPUINFO_DLL) != NULL, "library not loaded");

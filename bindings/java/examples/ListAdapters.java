@@ -1,6 +1,6 @@
 // Lists this machine's graphics adapters. With the jar and its dependencies
 // on the class path (Java 11 and later run a source file as it is):
-//   java -cp "quillmar-gpuinfo-1.0.0.jar;jna-5.13.0.jar;jackson-databind-2.14.0.jar;jackson-core-2.14.0.jar;jackson-annotations-2.14.0.jar" ListAdapters.java
+//   java -cp "quillmar-gpuinfo-1.0.0.jar;jna-5.13.0.jar" ListAdapters.java
 import com.quillmar.gpuinfo.Adapter;
 import com.quillmar.gpuinfo.GpuInfo;
 import com.quillmar.gpuinfo.GpuInfoException;

@@ -12,6 +12,8 @@ const { once } = require('node:events');
 const { Worker } = require('node:worker_threads');
 const { spawnSync } = require('node:child_process');
 const gpu = require('quillmar-dxgi-gpu-info');
+// The version the installed package says, which set-version.sh writes with the library's.
+const { version: PACKAGE_VERSION } = require('quillmar-dxgi-gpu-info/package.json');
 
 const INT32_MIN = -2147483648;
 const INT32_MAX = 2147483647;
@@ -114,8 +116,8 @@ test('the process lock has the name every binding shares', () => {
   assert.equal(gpu.lockName(), table.lock.name.replace('{pid}', String(process.pid)));
 });
 
-test('version is the library version', () => {
-  assert.equal(gpu.version(), '1.0.0');
+test('version is the library version, the package\'s own', () => {
+  assert.equal(gpu.version(), PACKAGE_VERSION);
 });
 
 if (expected.reason) {
@@ -282,7 +284,7 @@ test('load() takes a path and makes it absolute', async (t) => {
     process.chdir(__dirname);
     const relative = path.join('alt', gpu.DLL_NAME);
     assert.equal(gpu.load(relative), path.join(__dirname, relative));
-    assert.equal(gpu.version(), '1.0.0');
+    assert.equal(gpu.version(), PACKAGE_VERSION);
   });
   await t.test('a missing file throws GpuInfoError naming the absolute path, and keeps the loaded library', () => {
     for (const e of table.load_errors) {
@@ -296,7 +298,7 @@ test('load() takes a path and makes it absolute', async (t) => {
         return true;
       });
     }
-    assert.equal(gpu.version(), '1.0.0');
+    assert.equal(gpu.version(), PACKAGE_VERSION);
   });
   await t.test('a DLL without the library\'s calls throws GpuInfoError naming it', () => {
     const kernel32 = 'C:\\windows\\system32\\kernel32.dll';
@@ -305,7 +307,7 @@ test('load() takes a path and makes it absolute', async (t) => {
       assert.ok(err instanceof gpu.GpuInfoError && err.path === kernel32 && err.message.includes(kernel32), `${err}`);
       return true;
     });
-    assert.equal(gpu.version(), '1.0.0');
+    assert.equal(gpu.version(), PACKAGE_VERSION);
   });
   for (const bad of [42, '', null]) {
     await t.test(`rejects ${JSON.stringify(bad)}`, () => {

@@ -41,7 +41,7 @@ def record_hash(data):
     return "sha256=" + base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=").decode()
 
 
-def install_and_run(wheel, package_files):
+def install_and_run(wheel, package_files, version):
     """pip install <wheel> as for Windows x64 into a folder, then the
     installed command."""
     with tempfile.TemporaryDirectory() as target:
@@ -66,7 +66,7 @@ def install_and_run(wheel, package_files):
               f"{CONSOLE_SCRIPT} --help: exit {usage.returncode}\n{usage.stdout!r}{usage.stderr!r}")
         run = subprocess.run([*command, "--version"], env=env, capture_output=True, timeout=RUN_TIMEOUT_S)
         if sys.platform == "win32":
-            checks.check(run.returncode == 0 and run.stdout == b"quillmar_gpuinfo 1.0.0 (library 1.0.0)\n", "wheel",
+            checks.check(run.returncode == 0 and run.stdout == f"quillmar_gpuinfo {version} (library {version})\n".encode(), "wheel",
                   f"{CONSOLE_SCRIPT} --version: exit {run.returncode}\n{run.stdout!r}{run.stderr!r}")
             said = run.stdout.decode().strip()
         else:
@@ -131,7 +131,7 @@ def main():
 
     for name in sorted(names):
         print(f"  {name} ({len(contents[name])} bytes)")
-    install_and_run(args.wheel, package_files)
+    install_and_run(args.wheel, package_files, args.version)
     print(f"{1 if not checks.failures else 0} passed, {1 if checks.failures else 0} failed")
     return 1 if checks.failures else 0
 

@@ -316,7 +316,7 @@ class InstalledPackage(unittest.TestCase):
         run = self.run_child(["-c", code])
         self.assertEqual(run.returncode, 0, run.stderr)
         self.assertEqual(run.stdout.decode().splitlines(),
-                         [os.path.join(self.package, gpu.LIBRARY_NAME), "1.0.0 1 Example V7 Graphics"])
+                         [os.path.join(self.package, gpu.LIBRARY_NAME), f"{gpu.__version__} 1 Example V7 Graphics"])
 
     def test_every_call_without_the_library_names_its_path(self):
         code = ("import quillmar_gpuinfo as g\n"
@@ -347,7 +347,7 @@ class InstalledPackage(unittest.TestCase):
             self.assertEqual(gpu.parse_report(run.stdout), expected_adapters(CASES["mixed"]))
         with self.subTest("--version"):
             run = self.run_child(["-m", "quillmar_gpuinfo", "--version"])
-            self.assertEqual(run.stdout, b"quillmar_gpuinfo 1.0.0 (library 1.0.0)\n")
+            self.assertEqual(run.stdout, f"quillmar_gpuinfo {gpu.__version__} (library {gpu.__version__})\n".encode())
         for case in UNREACHABLE:
             with self.subTest(f"exit 1, {case['name']}"):
                 run = self.run_child(["-m", "quillmar_gpuinfo"], case["name"])

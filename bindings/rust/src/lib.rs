@@ -11,12 +11,22 @@ use serde::{Deserialize, Deserializer};
 #[path = "windows.rs"]
 mod sys;
 
+#[cfg(all(windows, target_arch = "x86_64"))]
+mod embedded;
+
+#[cfg(any(test, all(windows, target_arch = "x86_64")))]
+mod sha256;
+
 #[cfg(not(all(windows, target_arch = "x86_64")))]
 #[path = "unsupported.rs"]
 mod sys;
 
-/// The DLL's file name; until [`load`] is called, the library is looked for
-/// under this name in the folder of the running executable.
+/// The DLL's file name. Until [`load`] is called, the crate loads the DLL
+/// it carries (the released crate embeds it) from a copy written for the
+/// user under `%LOCALAPPDATA%\quillmar-dxgi-gpu-info\`, its bytes checked
+/// against the embedded ones before every load; a build of the crate without
+/// one looks for the DLL under this name in the folder of the running
+/// executable.
 pub const LIBRARY_NAME: &str = "quillmar-dxgi-gpu-info.dll";
 
 /// The Windows named mutex every binding of the library holds across each

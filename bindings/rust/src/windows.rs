@@ -11,6 +11,7 @@ use std::sync::{Mutex, MutexGuard, PoisonError};
 
 use libloading::Library;
 
+use crate::embedded::{self, EMBEDDED};
 use crate::{lock_name, parse_report, Error, LIBRARY_NAME, LOCK_WAIT_MS};
 
 type Handle = *mut std::ffi::c_void;
@@ -139,13 +140,22 @@ fn beside_executable() -> Result<PathBuf, Error> {
     Ok(exe.with_file_name(LIBRARY_NAME))
 }
 
-/// Runs `call` on the loaded library under the lock, loading the one beside
-/// the executable first if none is.
+/// The library the crate carries, through its per-user copy; in a build
+/// without one, the library beside the executable.
+fn open_default() -> Result<Loaded, Error> {
+    match EMBEDDED {
+        Some(dll) => embedded::load(dll, open),
+        None => open(&beside_executable()?),
+    }
+}
+
+/// Runs `call` on the loaded library under the lock, loading the default
+/// one first if none is.
 fn with_library<R>(call: impl FnOnce(&Loaded) -> Result<R, Error>) -> Result<R, Error> {
     let mut loaded = lock();
     let library = match *loaded {
         Some(ref library) => library,
-        None => loaded.insert(open(&beside_executable()?)?),
+        None => loaded.insert(open_default()?),
     };
     let _named = Named::take()?;
     call(library)

@@ -87,7 +87,7 @@ namespace Quillmar.Graphics.Tests
         {
             ChildResult run = Child.Run("binding");
             Assert.True(run.ExitCode == 0, run.Output);
-            Assert.Equal(3, run.Output.Split('\n').Count(l => l.StartsWith("returned 1.0.0 ")));
+            Assert.Equal(3, run.Output.Split('\n').Count(l => l.StartsWith("returned " + Checks.PackageVersion + " ")));
         }
     }
 }

@@ -155,8 +155,9 @@ namespace Quillmar.Graphics.Tests
             Test("the package's DLL is found beside the program", () =>
             {
                 Checks.Equal(Seam.Beside(GpuInfo.LibraryName), GpuInfo.DefaultPath, "DefaultPath");
-                Checks.Equal("1.0.0", GpuInfo.Version, "Version");
-                Checks.Equal(new Version(1, 0, 0, 0), typeof(GpuInfo).Assembly.GetName().Version, "AssemblyVersion");
+                Checks.Equal(Checks.PackageVersion, GpuInfo.Version, "Version");
+                Checks.Equal(new Version(Checks.PackageVersion + ".0"), typeof(GpuInfo).Assembly.GetName().Version,
+                             "AssemblyVersion");
             });
             Test("the process lock has the name every binding shares", () =>
             {

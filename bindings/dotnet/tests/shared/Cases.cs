@@ -7,6 +7,7 @@ using System;
 using System.Collections.Generic;
 using System.IO;
 using System.Linq;
+using System.Reflection;
 using System.Text.Json;
 using System.Threading;
 
@@ -159,6 +160,10 @@ namespace Quillmar.Graphics.Tests
     /// <summary>The checks, each throwing CheckFailed (or the binding's own exception) on a fault.</summary>
     public static class Checks
     {
+        /// <summary>The version the package says of itself, which set-version.sh writes with the library's.</summary>
+        public static readonly string PackageVersion = typeof(GpuInfo).Assembly
+            .GetCustomAttribute<AssemblyInformationalVersionAttribute>()!.InformationalVersion;
+
         /// <summary>Every call of the binding that reaches the library, by name.</summary>
         public static readonly (string Name, Action Run)[] EveryCall =
         {
@@ -223,7 +228,7 @@ namespace Quillmar.Graphics.Tests
             Equal(list.Count(a => !a.Software), GpuInfo.AdapterCount(), "AdapterCount");
             foreach (Adapter a in list)
                 Equal((int)Math.Min(a.DedicatedVramMb, int.MaxValue), GpuInfo.VramMb(a.Index), $"VramMb({a.Index})");
-            Equal(GpuInfo.Version, "1.0.0", "Version");
+            Equal(PackageVersion, GpuInfo.Version, "Version");
             Errors(c, scenarios);
         }
 
@@ -233,7 +238,7 @@ namespace Quillmar.Graphics.Tests
             scenarios.Use(c.Name);
             Errors(c, scenarios);
             Equal(c.Reason, GpuInfo.LastError, "LastError");
-            Equal("1.0.0", GpuInfo.Version, "Version");
+            Equal(PackageVersion, GpuInfo.Version, "Version");
         }
 
         /// <summary>Each call the table lists fails with its kind of error.</summary>

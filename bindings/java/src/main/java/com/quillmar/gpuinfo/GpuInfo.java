@@ -1,8 +1,5 @@
 package com.quillmar.gpuinfo;
 
-import com.fasterxml.jackson.core.JsonProcessingException;
-import com.fasterxml.jackson.databind.JsonNode;
-import com.fasterxml.jackson.databind.ObjectMapper;
 import com.sun.jna.Function;
 import com.sun.jna.NativeLibrary;
 import com.sun.jna.Platform;
@@ -12,6 +9,7 @@ import java.nio.charset.StandardCharsets;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
+import java.util.Map;
 import java.util.Objects;
 
 /**
@@ -40,7 +38,6 @@ public final class GpuInfo {
     // Only reached if the library failed without saying why.
     private static final String UNKNOWN_REASON = "adapter enumeration failed";
     private static final Object[] NO_ARGUMENTS = {};
-    private static final ObjectMapper JSON = new ObjectMapper();
 
     /** The library's five calls, looked up when it is loaded. */
     private record Calls(Function version, Function lastError, Function getJson,
@@ -172,18 +169,21 @@ public final class GpuInfo {
 
     /** The adapters of a report as the library writes it. */
     static List<Adapter> parseReport(String report) {
-        JsonNode root;
+        Object root;
         try {
-            root = JSON.readTree(report);
-        } catch (JsonProcessingException e) {
-            throw new GpuInfoException("the library's report is not JSON: " + e.getOriginalMessage(), e);
+            root = Json.parse(report);
+        } catch (Json.ParseException e) {
+            throw new GpuInfoException("the library's report is not JSON: " + e.getMessage(), e);
         }
-        JsonNode entries = root.get("adapters");
-        if (entries == null || !entries.isArray()) {
+        Object entries = root instanceof Map<?, ?> object ? object.get("adapters") : null;
+        if (!(entries instanceof List<?> list)) {
             throw unreadable("\"adapters\" is not an array", report);
         }
-        List<Adapter> adapters = new ArrayList<>(entries.size());
-        for (JsonNode entry : entries) {
+        List<Adapter> adapters = new ArrayList<>(list.size());
+        for (Object item : list) {
+            if (!(item instanceof Map<?, ?> entry)) {
+                throw unreadable("an adapter is not an object", report);
+            }
             adapters.add(new Adapter(
                     (int) number(entry, "index", Integer.MAX_VALUE, report),
                     text(entry, "name", report),
@@ -290,33 +290,30 @@ public final class GpuInfo {
         return new GpuInfoException(reason.isEmpty() ? UNKNOWN_REASON : reason);
     }
 
-    private static long number(JsonNode entry, String key, long max, String report) {
-        JsonNode value = entry.get(key);
-        if (value == null || !value.isIntegralNumber() || !value.canConvertToLong()
-                || value.longValue() < 0 || value.longValue() > max) {
+    private static long number(Map<?, ?> entry, String key, long max, String report) {
+        if (!(entry.get(key) instanceof Long value) || value < 0 || value > max) {
             throw unreadable("\"" + key + "\" is not a number from 0 to " + max, report);
         }
-        return value.longValue();
+        return value;
     }
 
-    private static String text(JsonNode entry, String key, String report) {
-        JsonNode value = entry.get(key);
-        if (value == null || !value.isTextual()) {
+    private static String text(Map<?, ?> entry, String key, String report) {
+        if (!(entry.get(key) instanceof String value)) {
             throw unreadable("\"" + key + "\" is not a string", report);
         }
-        return value.textValue();
+        return value;
     }
 
     /** The library writes 0 or 1. */
-    private static boolean flag(JsonNode entry, String key, String report) {
-        JsonNode value = entry.get(key);
-        if (value != null && value.isBoolean()) {
-            return value.booleanValue();
+    private static boolean flag(Map<?, ?> entry, String key, String report) {
+        Object value = entry.get(key);
+        if (value instanceof Boolean b) {
+            return b;
         }
-        if (value == null || !value.isIntegralNumber() || (value.longValue() != 0 && value.longValue() != 1)) {
+        if (!(value instanceof Long n) || (n != 0 && n != 1)) {
             throw unreadable("\"" + key + "\" is not 0 or 1", report);
         }
-        return value.longValue() == 1;
+        return n == 1;
     }
 
     private static GpuInfoException unreadable(String what, String report) {

@@ -3,10 +3,10 @@ package com.quillmar.gpuinfo;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import com.fasterxml.jackson.databind.JsonNode;
 import java.util.ArrayList;
 import java.util.HashSet;
 import java.util.List;
+import java.util.Map;
 import java.util.Set;
 import java.util.concurrent.ConcurrentHashMap;
 import java.util.concurrent.CountDownLatch;
@@ -33,12 +33,12 @@ class ConcurrencyTest {
     // Threads that meanwhile make the library enumerate through its other calls.
     private static final int OTHER_THREADS = 2;
 
-    private static final JsonNode RULE = StandIn.generationRule();
-    private static final long COUNT_BASE = RULE.get("count").get("base").longValue();
-    private static final long COUNT_MODULUS = RULE.get("count").get("modulus").longValue();
+    private static final Map<?, ?> RULE = StandIn.generationRule();
+    private static final long COUNT_BASE = (Long) ((Map<?, ?>) RULE.get("count")).get("base");
+    private static final long COUNT_MODULUS = (Long) ((Map<?, ?>) RULE.get("count")).get("modulus");
     // The g a name carries: the digits after the template's text before {g}.
     private static final Pattern CARRIED = Pattern.compile(
-            Pattern.quote(RULE.get("name").textValue().split("\\{g\\}")[0]) + "(\\d+)");
+            Pattern.quote(((String) RULE.get("name")).split("\\{g\\}")[0]) + "(\\d+)");
 
     @Test
     void everyResultIsOneWholeReport() throws Exception {

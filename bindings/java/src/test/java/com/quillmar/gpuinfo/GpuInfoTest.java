@@ -103,9 +103,9 @@ class GpuInfoTest {
     /** The named mutex is the one every binding of the library takes. */
     @Test
     void theProcessLockHasTheSharedName() {
-        assertEquals(StandIn.lock().get("name").textValue(), ProcessLock.NAME_PATTERN);
-        assertEquals(StandIn.lock().get("wait_ms").intValue(), ProcessLock.WAIT_MS);
-        assertEquals(StandIn.lock().get("name").textValue().replace("{pid}", "4242"), ProcessLock.name(4242));
+        assertEquals((String) StandIn.lock().get("name"), ProcessLock.NAME_PATTERN);
+        assertEquals(((Long) StandIn.lock().get("wait_ms")).intValue(), ProcessLock.WAIT_MS);
+        assertEquals(((String) StandIn.lock().get("name")).replace("{pid}", "4242"), ProcessLock.name(4242));
     }
 
     @ParameterizedTest(name = "{0}")

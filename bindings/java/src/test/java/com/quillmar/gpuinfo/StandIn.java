@@ -1,10 +1,9 @@
 package com.quillmar.gpuinfo;
 
-import com.fasterxml.jackson.databind.JsonNode;
-import com.fasterxml.jackson.databind.ObjectMapper;
 import com.sun.jna.NativeLibrary;
 import java.io.IOException;
 import java.io.UncheckedIOException;
+import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.LinkedHashMap;
@@ -21,11 +20,11 @@ import java.util.Map;
 final class StandIn {
     static final Path LIBRARY = Path.of(required("GPUINFO_STAND_IN")).toAbsolutePath();
     static final Path CASE_FILE = Path.of(required("GPUINFO_CASES")).toAbsolutePath();
-    private static final JsonNode TABLE = readTable();
+    private static final Map<?, ?> TABLE = readTable();
 
     /** The named mutex every binding takes: its name pattern and wait. */
-    static JsonNode lock() {
-        return TABLE.get("lock");
+    static Map<?, ?> lock() {
+        return (Map<?, ?>) TABLE.get("lock");
     }
     static final Map<String, Case> CASES = cases();
 
@@ -129,32 +128,32 @@ final class StandIn {
 
     static List<Sequence> sequences() {
         List<Sequence> sequences = new ArrayList<>();
-        for (JsonNode s : TABLE.get("sequences")) {
+        for (Map<?, ?> s : objects(TABLE.get("sequences"))) {
             List<Step> steps = new ArrayList<>();
-            for (JsonNode step : s.get("steps")) {
-                steps.add(new Step(step.get("scenario").textValue(), call(step)));
+            for (Map<?, ?> step : objects(s.get("steps"))) {
+                steps.add(new Step((String) step.get("scenario"), call(step)));
             }
-            sequences.add(new Sequence(s.get("name").textValue(), steps));
+            sequences.add(new Sequence((String) s.get("name"), steps));
         }
         return sequences;
     }
 
     static List<LoadError> loadErrors() {
         List<LoadError> errors = new ArrayList<>();
-        for (JsonNode e : TABLE.get("load_errors")) {
-            if (Failure.named(e.get("error").textValue()) != Failure.LOAD) {
+        for (Map<?, ?> e : objects(TABLE.get("load_errors"))) {
+            if (Failure.named((String) e.get("error")) != Failure.LOAD) {
                 throw new IllegalStateException("a load error that is not 'load': " + e);
             }
-            errors.add(new LoadError(Path.of(e.get("path").textValue())));
+            errors.add(new LoadError(Path.of((String) e.get("path"))));
         }
         return errors;
     }
 
     /** The "changing" scenario's rule: what enumeration number g lists. */
-    static JsonNode generationRule() {
-        for (JsonNode c : TABLE.get("cases")) {
-            if (c.has("generation")) {
-                return c.get("generation");
+    static Map<?, ?> generationRule() {
+        for (Map<?, ?> c : objects(TABLE.get("cases"))) {
+            if (c.containsKey("generation")) {
+                return (Map<?, ?>) c.get("generation");
             }
         }
         throw new IllegalStateException("no case has a generation rule");
@@ -168,51 +167,72 @@ final class StandIn {
         return value;
     }
 
-    private static JsonNode readTable() {
+    private static Map<?, ?> readTable() {
         try {
-            return new ObjectMapper().readTree(CASE_FILE.toFile());
+            return (Map<?, ?>) Json.parse(Files.readString(CASE_FILE));
         } catch (IOException e) {
             throw new UncheckedIOException(e);
+        } catch (Json.ParseException e) {
+            throw new IllegalStateException(CASE_FILE + " is not JSON: " + e.getMessage(), e);
         }
+    }
+
+    /** The table's list of objects, or none when the key is absent. */
+    private static List<Map<?, ?>> objects(Object list) {
+        List<Map<?, ?>> objects = new ArrayList<>();
+        if (list != null) {
+            for (Object item : (List<?>) list) {
+                objects.add((Map<?, ?>) item);
+            }
+        }
+        return objects;
+    }
+
+    private static String text(Map<?, ?> object, String key) {
+        return (String) object.get(key);
+    }
+
+    private static long number(Map<?, ?> object, String key) {
+        return (Long) object.get(key);
     }
 
     // Read here with the table's own keys, not by the binding's report reader,
     // so a fault in that reader can't agree with itself.
     private static Map<String, Case> cases() {
         Map<String, Case> cases = new LinkedHashMap<>();
-        for (JsonNode c : TABLE.get("cases")) {
+        for (Map<?, ?> c : objects(TABLE.get("cases"))) {
             List<Adapter> adapters = null;
-            if (c.has("adapters")) {
+            if (c.containsKey("adapters")) {
                 adapters = new ArrayList<>();
-                for (JsonNode a : c.get("adapters")) {
-                    if (!a.get("software").isBoolean()) {
+                for (Map<?, ?> a : objects(c.get("adapters"))) {
+                    if (!(a.get("software") instanceof Boolean software)) {
                         throw new IllegalStateException("'software' is not a boolean: " + a);
                     }
-                    adapters.add(new Adapter(a.get("index").intValue(), a.get("name").textValue(),
-                            a.get("vendor").textValue(), a.get("vendor_id").longValue(),
-                            a.get("device_id").longValue(), a.get("dedicated_vram_mb").longValue(),
-                            a.get("shared_memory_mb").longValue(), a.get("driver_version").textValue(),
-                            a.get("software").booleanValue()));
+                    adapters.add(new Adapter((int) number(a, "index"), text(a, "name"),
+                            text(a, "vendor"), number(a, "vendor_id"),
+                            number(a, "device_id"), number(a, "dedicated_vram_mb"),
+                            number(a, "shared_memory_mb"), text(a, "driver_version"),
+                            software));
                 }
             }
-            String reason = c.has("reason") ? c.get("reason").textValue() : null;
+            String reason = text(c, "reason");
             List<Call> errors = new ArrayList<>();
-            for (JsonNode e : c.path("errors")) {
+            for (Map<?, ?> e : objects(c.get("errors"))) {
                 Call call = call(e);
                 // An enumeration failure carries the case's reason.
                 errors.add(new Call(call.call(), call.index(), call.failure(), reason, null));
             }
-            String name = c.get("name").textValue();
+            String name = text(c, "name");
             cases.put(name, new Case(name, adapters, reason, errors));
         }
         return cases;
     }
 
-    private static Call call(JsonNode step) {
-        return new Call(step.get("call").textValue(),
-                step.has("index") ? step.get("index").intValue() : null,
-                step.has("error") ? Failure.named(step.get("error").textValue()) : null,
-                step.has("reason") ? step.get("reason").textValue() : null,
-                step.has("result") ? step.get("result").longValue() : null);
+    private static Call call(Map<?, ?> step) {
+        return new Call(text(step, "call"),
+                step.containsKey("index") ? (int) number(step, "index") : null,
+                step.containsKey("error") ? Failure.named(text(step, "error")) : null,
+                text(step, "reason"),
+                step.containsKey("result") ? number(step, "result") : null);
     }
 }
