@@ -32,6 +32,7 @@ assets=(
   "Quillmar.GpuInfo.$version.nupkg" "Quillmar.GpuInfo.$version.snupkg" "quillmar-dxgi-gpu-info-$version.tgz"
   "quillmar-gpuinfo-$version.crate" "quillmar-dxgi-gpu-info-$version-maven.zip"
   "quillmar-dxgi-gpu-info-$version-goproxy.zip" "quillmar-dxgi-gpu-info-$version.spdx.json"
+  "quillmar-dxgi-gpu-info-$version-symbols.zip"
 )
 
 on_windows() {

@@ -205,9 +205,24 @@ def rewrite_tgz(path, pattern, edit):
             t.addfile(m, io.BytesIO(data) if data is not None else None)
 
 
+# The release's version (VERSION) and another one, for the mismatches.
+RELEASED = ""
+OTHER = ""
+
+
+def set_versions(version_file):
+    global RELEASED, OTHER
+    with open(version_file, encoding="utf-8") as f:
+        RELEASED = f.readline().strip()
+    major, minor, patch = RELEASED.split(".")[:3]
+    patch_number = int(re.match(r"\d+", patch).group())
+    OTHER = f"{major}.{minor}.{patch_number + 100}"
+
+
 def bump(data):
-    return data.replace(b"1.0.0", b"1.0.9", 1) if b"1.0.0" in data else re.sub(
-        rb"\d+\.\d+\.\d+", b"9.9.9", data, count=1)
+    released, other = RELEASED.encode(), OTHER.encode()
+    return data.replace(released, other, 1) if released in data else re.sub(
+        rb"\d+\.\d+\.\d+", other, data, count=1)
 
 
 def rename(dist, pattern, new_name):
@@ -229,7 +244,7 @@ MISMATCHES = [
         listing(d, r".*-win64\.zip")[0], r"bin/" + re.escape(DLL), bump)),
     ("the CMake package version file", "zip", lambda d: rewrite_zip(
         listing(d, r".*-win64\.zip")[0], r".*-config-version\.cmake", bump)),
-    ("the zip's name", "zip", lambda d: rename(d, r".*-win64\.zip", "quillmar-dxgi-gpu-info-1.0.9-win64.zip")),
+    ("the zip's name", "zip", lambda d: rename(d, r".*-win64\.zip", f"quillmar-dxgi-gpu-info-{OTHER}-win64.zip")),
     ("the wheel's METADATA", "wheel", lambda d: rewrite_zip(listing(d, r".*\.whl")[0], r".*/METADATA", bump)),
     ("the wheel's DLL", "wheel", lambda d: rewrite_zip(listing(d, r".*\.whl")[0], r".*\.dll", lambda b: b + b"\0")),
     ("the nupkg's nuspec", "nupkg", lambda d: rewrite_zip(listing(d, r".*\.nupkg")[0], r".*\.nuspec", bump)),
@@ -239,11 +254,12 @@ MISMATCHES = [
         listing(d, r".*\.crate")[0], r"[^/]+/Cargo\.toml", bump)),
     ("the jar's pom", "maven", lambda d: rewrite_zip(
         os.path.join(maven_dir(d), f"quillmar-gpuinfo-{os.path.basename(maven_dir(d))}.jar"),
-        r"META-INF/maven/.*/pom\.xml", lambda b: b.replace(b"<version>1.0.0</version>", b"<version>1.0.9</version>", 1))),
-    ("the Go module's @v/list", "go", lambda d: open(os.path.join(go_at(d), "list"), "w").write("v1.0.9\n")),
+        r"META-INF/maven/.*/pom\.xml", lambda b: b.replace(f"<version>{RELEASED}</version>".encode(),
+                                                          f"<version>{OTHER}</version>".encode(), 1))),
+    ("the Go module's @v/list", "go", lambda d: open(os.path.join(go_at(d), "list"), "w").write(f"v{OTHER}\n")),
     ("the Go module's .info", "go", lambda d: open(
         next(os.path.join(go_at(d), f) for f in os.listdir(go_at(d)) if f.endswith(".info")), "w").write(
-        '{"Version":"v1.0.9"}\n')),
+        f'{{"Version":"v{OTHER}"}}\n')),
 ]
 
 
@@ -254,6 +270,7 @@ def main():
     parser.add_argument("--wine", required=True)
     parser.add_argument("--mismatches", action="store_true")
     args = parser.parse_args()
+    set_versions(args.version_file)
 
     if not args.mismatches:
         problems = check(args.dist, args.version_file, args.wine)
