@@ -205,7 +205,8 @@ def rewrite_tgz(path, pattern, edit):
             t.addfile(m, io.BytesIO(data) if data is not None else None)
 
 
-# The release's version (VERSION) and another one, for the mismatches.
+# The release's version (VERSION) and another of the same length, for the
+# mismatches.
 RELEASED = ""
 OTHER = ""
 
@@ -214,9 +215,9 @@ def set_versions(version_file):
     global RELEASED, OTHER
     with open(version_file, encoding="utf-8") as f:
         RELEASED = f.readline().strip()
-    major, minor, patch = RELEASED.split(".")[:3]
-    patch_number = int(re.match(r"\d+", patch).group())
-    OTHER = f"{major}.{minor}.{patch_number + 100}"
+    # The same length, so a DLL's text can be swapped in place: its last
+    # digit turned.
+    OTHER = RELEASED[:-1] + str((int(RELEASED[-1]) + 1) % 10)
 
 
 def bump(data):
