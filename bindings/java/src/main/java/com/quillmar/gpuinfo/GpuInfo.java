@@ -4,6 +4,7 @@ import com.fasterxml.jackson.core.JsonProcessingException;
 import com.fasterxml.jackson.databind.JsonNode;
 import com.fasterxml.jackson.databind.ObjectMapper;
 import com.sun.jna.Function;
+import com.sun.jna.Library;
 import com.sun.jna.NativeLibrary;
 import com.sun.jna.Platform;
 import com.sun.jna.Pointer;
@@ -12,6 +13,7 @@ import java.nio.charset.StandardCharsets;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
+import java.util.Map;
 import java.util.Objects;
 
 /**
@@ -40,6 +42,9 @@ public final class GpuInfo {
     // Only reached if the library failed without saying why.
     private static final String UNKNOWN_REASON = "adapter enumeration failed";
     private static final Object[] NO_ARGUMENTS = {};
+    // LoadLibraryExW's flags: the DLL's own imports come from System32 alone.
+    private static final int LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR = 0x100;
+    private static final int LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800;
     private static final ObjectMapper JSON = new ObjectMapper();
 
     /** The library's five calls, looked up when it is loaded. */
@@ -77,7 +82,9 @@ public final class GpuInfo {
         String file = path.toAbsolutePath().toString();
         NativeLibrary library;
         try {
-            library = NativeLibrary.getInstance(file);
+            library = NativeLibrary.getInstance(file, Platform.isWindows()
+                    ? Map.of(Library.OPTION_OPEN_FLAGS, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32)
+                    : Map.of());
         } catch (UnsatisfiedLinkError e) {
             throw new GpuInfoException("cannot load " + file + ": " + e.getMessage(), e);
         }
