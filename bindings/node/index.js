@@ -31,6 +31,8 @@ const LOCK_FAILED = 'GPUINFO_LOCK_FAILED';
 // WaitForSingleObject: owned, or owned after its holder ended.
 const WAIT_OBJECT_0 = 0;
 const WAIT_ABANDONED = 0x80;
+const LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR = 0x100;
+const LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800;
 
 /**
  * Every error of this package but argument errors: DXGI could not be reached
@@ -86,6 +88,21 @@ function processLock() {
   return lock;
 }
 
+// koffi.load takes no LoadLibraryExW flags and tries LoadLibraryW first,
+// whose search order would resolve the DLL's own imports. Loaded here first
+// with flags that allow only its own folder and System32, the module is
+// mapped with its imports from there, and koffi's load finds it mapped; the
+// returned function drops this first reference once koffi holds its own.
+function loadWithImportsFromSystem32(absolute) {
+  const kernel32 = koffi.load('kernel32.dll');
+  const loadLibraryEx = kernel32.func('void *__stdcall LoadLibraryExW(const char16_t *name, void *file, uint32 flags)');
+  const freeLibrary = kernel32.func('int __stdcall FreeLibrary(void *module)');
+  const lastError = kernel32.func('uint32 __stdcall GetLastError(void)');
+  const module = loadLibraryEx(absolute, null, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!module) throw loadError(absolute, `LoadLibraryExW failed with ${lastError()}`);
+  return () => freeLibrary(module);
+}
+
 function loadError(dllPath, why, cause) {
   return new GpuInfoError(`cannot load ${dllPath}: ${why}`, { code: LOAD_FAILED, reason: why, path: dllPath, cause });
 }
@@ -104,11 +121,14 @@ function load(dllPath = DEFAULT_DLL_PATH) {
   }
   // A relative path would go through the loader's search order.
   const absolute = path.resolve(dllPath);
+  const unpin = loadWithImportsFromSystem32(absolute);
   let next;
   try {
     next = koffi.load(absolute);
   } catch (err) {
     throw loadError(absolute, err.message, err);
+  } finally {
+    unpin();
   }
   let declared;
   try {

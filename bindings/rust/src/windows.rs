@@ -10,6 +10,14 @@ use std::path::{Path, PathBuf};
 use std::sync::{Mutex, MutexGuard, PoisonError};
 
 use libloading::Library;
+use std::ffi::OsString;
+use std::os::windows::ffi::{OsStrExt, OsStringExt};
+
+// LoadLibraryExW's flags: the DLL's own imports come from System32 alone,
+// never the search order.
+const LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR: u32 = 0x100;
+const LOAD_LIBRARY_SEARCH_SYSTEM32: u32 = 0x800;
+const LOAD_FLAGS: u32 = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
 
 use crate::{lock_name, parse_report, Error, LIBRARY_NAME, LOCK_WAIT_MS};
 
@@ -25,6 +33,12 @@ extern "system" {
     fn WaitForSingleObject(handle: Handle, milliseconds: u32) -> u32;
     fn ReleaseMutex(handle: Handle) -> i32;
     fn GetLastError() -> u32;
+    fn GetFullPathNameW(
+        name: *const u16,
+        length: u32,
+        buffer: *mut u16,
+        file_part: *mut *mut u16,
+    ) -> u32;
 }
 
 const WAIT_OBJECT_0: u32 = 0;
@@ -114,13 +128,15 @@ fn export<T: Copy>(library: &Library, path: &Path, name: &str) -> Result<T, Erro
 fn open(path: &Path) -> Result<Loaded, Error> {
     // SAFETY: the library's DllMain does nothing but keep its own module
     // handle; it has no initialisers to run.
-    let library = unsafe { Library::new(path) }.map_err(|err| Error::Load {
-        path: path.to_path_buf(),
-        message: match std::error::Error::source(&err) {
-            Some(cause) => format!("{err}: {cause}"),
-            None => err.to_string(),
-        },
-    })?;
+    let library = unsafe { libloading::os::windows::Library::load_with_flags(path, LOAD_FLAGS) }
+        .map(Library::from)
+        .map_err(|err| Error::Load {
+            path: path.to_path_buf(),
+            message: match std::error::Error::source(&err) {
+                Some(cause) => format!("{err}: {cause}"),
+                None => err.to_string(),
+            },
+        })?;
     Ok(Loaded {
         version: export(&library, path, "gpuinfo_version")?,
         last_error: export(&library, path, "gpuinfo_last_error")?,
@@ -237,17 +253,44 @@ pub fn vram_mb(index: usize) -> Result<u32, Error> {
     })
 }
 
+/// `path` made absolute as Windows itself does: a drive-relative one such as
+/// `C:x.dll`, which `Path::join` leaves relative, too.
+fn full_path(path: &Path) -> Result<PathBuf, Error> {
+    let wide: Vec<u16> = path
+        .as_os_str()
+        .encode_wide()
+        .chain(std::iter::once(0))
+        .collect();
+    let mut buffer: Vec<u16> = vec![0; 260];
+    loop {
+        // SAFETY: `wide` ends in a NUL and `buffer` has the length given.
+        let got = unsafe {
+            GetFullPathNameW(
+                wide.as_ptr(),
+                buffer.len() as u32,
+                buffer.as_mut_ptr(),
+                std::ptr::null_mut(),
+            )
+        } as usize;
+        if got == 0 {
+            return Err(Error::Load {
+                path: path.to_path_buf(),
+                message: format!(
+                    "GetFullPathNameW failed: {}",
+                    std::io::Error::last_os_error()
+                ),
+            });
+        }
+        if got < buffer.len() {
+            return Ok(PathBuf::from(OsString::from_wide(&buffer[..got])));
+        }
+        buffer.resize(got, 0);
+    }
+}
+
 pub fn load(path: &Path) -> Result<(), Error> {
     // A relative path would go through the DLL search order.
-    let path = if path.is_absolute() {
-        path.to_path_buf()
-    } else {
-        let here = std::env::current_dir().map_err(|err| Error::Load {
-            path: path.to_path_buf(),
-            message: format!("the current directory is unknown: {err}"),
-        })?;
-        here.join(path)
-    };
+    let path = full_path(path)?;
     let mut loaded = lock();
     // The library loaded before goes only once this one is usable.
     *loaded = Some(open(&path)?);
