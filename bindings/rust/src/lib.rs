@@ -34,6 +34,10 @@ pub const LOCK_NAME: &str = "Local\\quillmar-dxgi-gpu-info-{pid}";
 /// How long a call waits for the lock of [`LOCK_NAME`], milliseconds.
 pub const LOCK_WAIT_MS: u32 = 30_000;
 
+#[cfg(all(windows, target_arch = "x86_64", feature = "test-hooks"))]
+#[doc(hidden)]
+pub use sys::set_lock_wait_ms;
+
 /// [`LOCK_NAME`] for the process `pid`.
 pub fn lock_name(pid: u32) -> String {
     LOCK_NAME.replace("{pid}", &pid.to_string())

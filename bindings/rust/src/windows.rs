@@ -32,6 +32,9 @@ extern "system" {
     ) -> Handle;
     fn WaitForSingleObject(handle: Handle, milliseconds: u32) -> u32;
     fn ReleaseMutex(handle: Handle) -> i32;
+    fn CloseHandle(handle: Handle) -> i32;
+    fn GetCurrentProcess() -> Handle;
+    fn LocalFree(memory: Handle) -> Handle;
     fn GetLastError() -> u32;
     fn GetFullPathNameW(
         name: *const u16,
@@ -41,14 +44,151 @@ extern "system" {
     ) -> u32;
 }
 
+#[link(name = "advapi32")]
+extern "system" {
+    fn OpenProcessToken(process: Handle, access: u32, token: *mut Handle) -> i32;
+    fn GetTokenInformation(
+        token: Handle,
+        class: u32,
+        information: *mut std::ffi::c_void,
+        length: u32,
+        returned: *mut u32,
+    ) -> i32;
+    fn GetSecurityInfo(
+        handle: Handle,
+        object_type: u32,
+        information: u32,
+        owner: *mut Handle,
+        group: *mut Handle,
+        dacl: *mut Handle,
+        sacl: *mut Handle,
+        descriptor: *mut Handle,
+    ) -> u32;
+    fn EqualSid(a: Handle, b: Handle) -> i32;
+    fn GetAce(acl: Handle, index: u32, ace: *mut Handle) -> i32;
+    fn GetSidSubAuthorityCount(sid: Handle) -> *mut u8;
+    fn GetSidSubAuthority(sid: Handle, index: u32) -> *mut u32;
+}
+
 const WAIT_OBJECT_0: u32 = 0;
 const WAIT_ABANDONED: u32 = 0x80;
+const ERROR_ALREADY_EXISTS: u32 = 183;
+const TOKEN_QUERY: u32 = 0x0008;
+const TOKEN_OWNER: u32 = 4;
+const TOKEN_INTEGRITY_LEVEL: u32 = 25;
+const SE_KERNEL_OBJECT: u32 = 6;
+const OWNER_SECURITY_INFORMATION: u32 = 0x1;
+const LABEL_SECURITY_INFORMATION: u32 = 0x10;
+const SYSTEM_MANDATORY_LABEL_ACE_TYPE: u8 = 0x11;
+const MEDIUM_LEVEL: u32 = 0x2000;
+/// Where an ACE's SID starts: its header (4 bytes) and access mask (4).
+const ACE_SID_OFFSET: usize = 8;
+/// Where an ACL's count of ACEs is: after revision, padding and size.
+const ACL_COUNT_OFFSET: usize = 4;
+
+/// What a call waits for the lock; only the crate's own tests shorten it.
+static WAIT_MS: std::sync::atomic::AtomicU32 = std::sync::atomic::AtomicU32::new(LOCK_WAIT_MS);
+
+#[cfg(feature = "test-hooks")]
+#[doc(hidden)]
+pub fn set_lock_wait_ms(ms: u32) {
+    WAIT_MS.store(ms, std::sync::atomic::Ordering::Relaxed);
+}
 
 /// The process-wide mutex, made on first use; only touched under `LOADED`.
 static NAMED: std::sync::atomic::AtomicUsize = std::sync::atomic::AtomicUsize::new(0);
 
 /// The named mutex, held until dropped.
 struct Named(Handle);
+
+/// The integrity level (the last sub-authority) of a label's SID.
+///
+/// # Safety
+/// `sid` is a valid SID.
+unsafe fn level(sid: Handle) -> u32 {
+    *GetSidSubAuthority(sid, u32::from(*GetSidSubAuthorityCount(sid)) - 1)
+}
+
+/// Whether `mutex`, found under the lock's name, is owned by the owner this
+/// process's token gives new objects and labelled no lower than they are
+/// (the lower of the token's level and medium). Anyone in the session can
+/// make an object under the name first, a low-integrity process of the same
+/// user too, and would hold every call hostage. Wine records no owner for
+/// objects of default security; Windows always does.
+fn own_mutex(mutex: Handle) -> bool {
+    // Room for a TOKEN_OWNER or TOKEN_MANDATORY_LABEL and its SID, aligned.
+    let mut owner_info = [0u64; 16];
+    let mut level_info = [0u64; 16];
+    let mut size = 0u32;
+    // SAFETY: a token of this process, queried into buffers of the size
+    // given and closed once read; the descriptor GetSecurityInfo allocates
+    // is freed once its owner and label are read.
+    unsafe {
+        let mut token: Handle = std::ptr::null_mut();
+        if OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &mut token) == 0 {
+            return false;
+        }
+        let known = GetTokenInformation(
+            token,
+            TOKEN_OWNER,
+            owner_info.as_mut_ptr().cast(),
+            std::mem::size_of_val(&owner_info) as u32,
+            &mut size,
+        ) != 0
+            && GetTokenInformation(
+                token,
+                TOKEN_INTEGRITY_LEVEL,
+                level_info.as_mut_ptr().cast(),
+                std::mem::size_of_val(&level_info) as u32,
+                &mut size,
+            ) != 0;
+        CloseHandle(token);
+        if !known {
+            return false;
+        }
+        // Both start with a pointer to their SID.
+        let token_owner = owner_info[0] as Handle;
+        let ours = level(level_info[0] as Handle).min(MEDIUM_LEVEL);
+        let mut owner: Handle = std::ptr::null_mut();
+        let mut sacl: Handle = std::ptr::null_mut();
+        let mut descriptor: Handle = std::ptr::null_mut();
+        if GetSecurityInfo(
+            mutex,
+            SE_KERNEL_OBJECT,
+            OWNER_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION,
+            &mut owner,
+            std::ptr::null_mut(),
+            std::ptr::null_mut(),
+            &mut sacl,
+            &mut descriptor,
+        ) != 0
+        {
+            return false;
+        }
+        let mut found = MEDIUM_LEVEL;
+        let count = if sacl.is_null() {
+            0
+        } else {
+            std::ptr::read_unaligned(sacl.cast::<u8>().add(ACL_COUNT_OFFSET).cast::<u16>())
+        };
+        for i in 0..u32::from(count) {
+            let mut ace: Handle = std::ptr::null_mut();
+            if GetAce(sacl, i, &mut ace) != 0
+                && *ace.cast::<u8>() == SYSTEM_MANDATORY_LABEL_ACE_TYPE
+            {
+                found = level(ace.cast::<u8>().add(ACE_SID_OFFSET).cast());
+                break;
+            }
+        }
+        let own = (owner.is_null() || EqualSid(owner, token_owner) != 0) && found >= ours;
+        LocalFree(descriptor);
+        own
+    }
+}
+
+fn lock_error(reason: String) -> Error {
+    Error::Enumeration { reason }
+}
 
 impl Named {
     fn take() -> Result<Named, Error> {
@@ -60,24 +200,31 @@ impl Named {
                 .chain(Some(0))
                 .collect();
             // SAFETY: the name is NUL-terminated UTF-16; no attributes means the
-            // token's default security.
+            // token's default security. A failure is not kept: the next call
+            // tries again, as the squatter may have gone.
             handle = unsafe { CreateMutexW(std::ptr::null_mut(), 0, name.as_ptr()) };
+            // SAFETY: reads this thread's last error.
+            let error = unsafe { GetLastError() };
             if handle.is_null() {
-                return Err(Error::Enumeration {
-                    // SAFETY: reads this thread's last error.
-                    reason: format!("no process lock: CreateMutexW failed with {}", unsafe {
-                        GetLastError()
-                    }),
-                });
+                return Err(lock_error(format!(
+                    "no process lock: CreateMutexW failed with {error}"
+                )));
+            }
+            if error == ERROR_ALREADY_EXISTS && !own_mutex(handle) {
+                // SAFETY: the handle just opened, not kept.
+                unsafe { CloseHandle(handle) };
+                return Err(lock_error(
+                    "no process lock: the mutex under its name is not this process's own".into(),
+                ));
             }
             NAMED.store(handle as usize, Ordering::Relaxed);
         }
         // SAFETY: a mutex handle of this process, never closed.
-        match unsafe { WaitForSingleObject(handle, LOCK_WAIT_MS) } {
+        match unsafe { WaitForSingleObject(handle, WAIT_MS.load(Ordering::Relaxed)) } {
             WAIT_OBJECT_0 | WAIT_ABANDONED => Ok(Named(handle)),
-            other => Err(Error::Enumeration {
-                reason: format!("no process lock: WaitForSingleObject gave {other:#x}"),
-            }),
+            other => Err(lock_error(format!(
+                "no process lock: WaitForSingleObject gave {other}"
+            ))),
         }
     }
 }

@@ -90,6 +90,19 @@ pub struct Table {
 pub struct Lock {
     pub name: String,
     pub wait_ms: u32,
+    pub test_wait_ms: u32,
+    pub squatters: Vec<Squatter>,
+}
+
+/// An object planted under the lock's name before the first call: `makes`
+/// "event", "mutex" (with the security descriptor `sddl`), "held" or
+/// "abandoned"; the call fails with `error` as its reason, or succeeds.
+#[derive(Deserialize)]
+pub struct Squatter {
+    pub name: String,
+    pub makes: String,
+    pub sddl: Option<String>,
+    pub error: Option<String>,
 }
 
 /// One scenario: the adapters the report must list, or only how many (the
