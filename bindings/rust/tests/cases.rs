@@ -260,7 +260,7 @@ fn squatter() {
                 // Held by a thread that keeps it until told, or ends holding it.
                 let held = row.makes == "held";
                 let (made_tx, made_rx) = std::sync::mpsc::channel();
-                let name = lock_name.clone();
+                let name = lock_name;
                 let thread = std::thread::spawn(move || {
                     let mutex = CreateMutexW(std::ptr::null_mut(), 1, name.as_ptr());
                     made_tx.send(Planted(mutex)).unwrap();
