@@ -194,18 +194,25 @@ if (seamMode === 'double') {
 }
 
 if (caseName === 'example') {
-  test("an event under the lock's name: every call a GpuInfoError for the lock", () => {
-    const child = spawnSync(process.execPath, [path.join(__dirname, 'foreign_lock.js')], { encoding: 'utf8' });
-    assert.equal(child.status, 0, child.stderr);
-    const threw = JSON.parse(child.stdout);
-    for (const call of ['adapter_count', 'adapters', 'report', 'vram_mb']) {
-      const err = threw[call];
-      assert.ok(err, `${call} did not throw`);
-      assert.ok(err.gpuInfoError, `${call} threw ${err.message}, not a GpuInfoError`);
-      assert.equal(err.code, 'GPUINFO_LOCK_FAILED', call);
-      assert.match(err.reason, /^no process lock: CreateMutexW failed/, call);
-    }
-  });
+  // Each row of the squatter table in a node process of its own (squatter.js).
+  for (const row of table.lock.squatters) {
+    test(`squatter ${row.name}: ${row.error ?? 'the call succeeds'}; once it has gone the call succeeds`, () => {
+      const child = spawnSync(process.execPath, [path.join(__dirname, 'squatter.js'), row.name], { encoding: 'utf8' });
+      assert.equal(child.status, 0, child.stderr);
+      const got = JSON.parse(child.stdout);
+      if (row.error) {
+        assert.ok(got.first, 'the first call did not throw');
+        assert.ok(got.first.gpuInfoError, `it threw ${got.first.message}, not a GpuInfoError`);
+        assert.equal(got.first.code, 'GPUINFO_LOCK_FAILED');
+        assert.equal(got.first.reason, row.error);
+      } else {
+        assert.equal(got.first, null, JSON.stringify(got.first));
+        assert.equal(got.freeAfterFirst, true, 'the lock is still held after the first call');
+      }
+      assert.equal(got.again, null, JSON.stringify(got.again));
+      assert.equal(got.freeAfterAgain, true, 'the lock is still held after the call');
+    });
+  }
 }
 
 // The one g a report of the changing scenario carries if it is whole: every
