@@ -261,6 +261,9 @@ func callNamed(t *testing.T, name string, index int) error {
 	default:
 		t.Fatalf("cases.json names an unknown call %q", name)
 	}
+	if !lockFreeElsewhere(t) {
+		t.Errorf("the lock is still held after %s", name)
+	}
 	return err
 }
 

@@ -5,7 +5,9 @@
 
 mod common;
 
-use common::{attach_seam, call, check_error, seam_for, Case, NEVER_INDEXES};
+use common::{
+    attach_seam, call, check_error, lock_free_elsewhere, seam_for, wide, Case, NEVER_INDEXES,
+};
 use quillmar_gpuinfo::{Adapter, Error};
 
 fn reachable(case: &Case, reason_before: &str) {
@@ -145,8 +147,6 @@ extern "system" {
         name: *const u16,
     ) -> Handle;
     fn CreateMutexW(attributes: Handle, initial_owner: i32, name: *const u16) -> Handle;
-    fn OpenMutexW(access: u32, inherit: i32, name: *const u16) -> Handle;
-    fn WaitForSingleObject(handle: Handle, milliseconds: u32) -> u32;
     fn ReleaseMutex(handle: Handle) -> i32;
     fn CloseHandle(handle: Handle) -> i32;
     fn LocalFree(memory: Handle) -> Handle;
@@ -169,39 +169,7 @@ struct SecurityAttributes {
     inherit: i32,
 }
 
-const SYNCHRONIZE: u32 = 0x0010_0000;
-const MUTEX_MODIFY_STATE: u32 = 0x0001;
 const SDDL_REVISION_1: u32 = 1;
-const WAIT_OBJECT_0: u32 = 0;
-const WAIT_ABANDONED: u32 = 0x80;
-
-fn wide(text: &str) -> Vec<u16> {
-    text.encode_utf16().chain(Some(0)).collect()
-}
-
-/// Whether another thread takes the lock at once: the call before let go
-/// of it on its own thread.
-fn lock_free_elsewhere() -> bool {
-    std::thread::spawn(|| {
-        let name = wide(&quillmar_gpuinfo::lock_name(std::process::id()));
-        // SAFETY: the name is NUL-terminated; the handle is closed here.
-        unsafe {
-            let mutex = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, 0, name.as_ptr());
-            if mutex.is_null() {
-                return false;
-            }
-            let got = WaitForSingleObject(mutex, 0);
-            let taken = got == WAIT_OBJECT_0 || got == WAIT_ABANDONED;
-            if taken {
-                ReleaseMutex(mutex);
-            }
-            CloseHandle(mutex);
-            taken
-        }
-    })
-    .join()
-    .unwrap()
-}
 
 /// A handle that may cross to the squatter's thread and back.
 struct Planted(Handle);
