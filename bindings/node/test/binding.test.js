@@ -12,6 +12,7 @@ const { once } = require('node:events');
 const { Worker } = require('node:worker_threads');
 const { spawnSync } = require('node:child_process');
 const gpu = require('quillmar-dxgi-gpu-info');
+const { lockFreeElsewhere } = require('./lock_free.js');
 
 const INT32_MIN = -2147483648;
 const INT32_MAX = 2147483647;
@@ -192,6 +193,22 @@ if (seamMode === 'double') {
     }
   });
 }
+
+test('after every call, failed ones too, another thread takes the lock at once', async () => {
+  const calls = {
+    version: () => gpu.version(), lastError: () => gpu.lastError(), report: () => gpu.report(),
+    adapters: () => gpu.adapters(), adapterCount: () => gpu.adapterCount(), vramMb: () => gpu.vramMb(0),
+    'vramMb(99)': () => gpu.vramMb(99),
+  };
+  for (const [name, call] of Object.entries(calls)) {
+    try {
+      call();
+    } catch {
+      // What it throws is the cases' business; here only the lock.
+    }
+    assert.equal(await lockFreeElsewhere(gpu.lockName()), true, `the lock is still held after ${name}`);
+  }
+});
 
 if (caseName === 'example') {
   // Each row of the squatter table in a node process of its own (squatter.js).

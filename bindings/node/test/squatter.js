@@ -11,12 +11,9 @@ const path = require('node:path');
 const { Worker } = require('node:worker_threads');
 const koffi = require('koffi');
 const gpu = require('quillmar-dxgi-gpu-info');
+const { lockFreeElsewhere } = require('./lock_free.js');
 
-const SYNCHRONIZE = 0x00100000;
-const MUTEX_MODIFY_STATE = 0x0001;
 const SDDL_REVISION_1 = 1;
-const WAIT_OBJECT_0 = 0;
-const WAIT_ABANDONED = 0x80;
 
 const table = JSON.parse(fs.readFileSync(path.join(__dirname, 'cases.json'), 'utf8'));
 const row = table.lock.squatters.find((r) => r.name === process.argv[2]);
@@ -39,32 +36,6 @@ const convertSddl = advapi32.func('int __stdcall ConvertStringSecurityDescriptor
 const SecurityAttributes = koffi.struct('SECURITY_ATTRIBUTES', { length: 'uint32', descriptor: 'void *', inherit: 'int' });
 const createMutexSecured = kernel32.func(
   'void *__stdcall CreateMutexW(SECURITY_ATTRIBUTES *attributes, int initialOwner, const char16_t *name)');
-
-// Another thread (a worker: a thread of its own) takes the lock with a zero wait.
-function lockFreeElsewhere() {
-  const code = `
-    const koffi = require('koffi');
-    const { parentPort, workerData } = require('node:worker_threads');
-    const kernel32 = koffi.load('kernel32.dll');
-    const open = kernel32.func('void *__stdcall OpenMutexW(uint32 access, int inherit, const char16_t *name)');
-    const wait = kernel32.func('uint32 __stdcall WaitForSingleObject(void *handle, uint32 ms)');
-    const release = kernel32.func('int __stdcall ReleaseMutex(void *handle)');
-    const close = kernel32.func('int __stdcall CloseHandle(void *handle)');
-    const mutex = open(${SYNCHRONIZE | MUTEX_MODIFY_STATE}, 0, workerData);
-    let taken = false;
-    if (mutex) {
-      const got = wait(mutex, 0);
-      taken = got === ${WAIT_OBJECT_0} || got === ${WAIT_ABANDONED};
-      if (taken) release(mutex);
-      close(mutex);
-    }
-    parentPort.postMessage(taken);`;
-  return new Promise((resolve, reject) => {
-    const worker = new Worker(code, { eval: true, workerData: gpu.lockName() });
-    worker.once('message', resolve);
-    worker.once('error', reject);
-  });
-}
 
 // A worker that makes the mutex holding it, then keeps it until told or ends
 // holding it (abandoned).
@@ -113,7 +84,7 @@ async function main() {
   }
   if (!planted && !held?.address) throw new Error("the squatter's object was not made");
   const first = outcome();
-  const freeAfterFirst = first ? null : await lockFreeElsewhere();
+  const freeAfterFirst = first ? null : await lockFreeElsewhere(gpu.lockName());
   if (held && row.makes === 'held') {
     held.worker.postMessage('release');
     await new Promise((resolve) => held.worker.once('exit', resolve));
@@ -121,7 +92,7 @@ async function main() {
   // The worker's handle is the process's: closed here, as a squatter leaving.
   closeHandle(planted ? koffi.address(planted) : held.address);
   const again = outcome();
-  const freeAfterAgain = await lockFreeElsewhere();
+  const freeAfterAgain = await lockFreeElsewhere(gpu.lockName());
   console.log(JSON.stringify({ first, freeAfterFirst, again, freeAfterAgain }));
 }
 
