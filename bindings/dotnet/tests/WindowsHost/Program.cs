@@ -308,6 +308,29 @@ namespace Quillmar.Graphics.Tests
                     Test("sequence: " + q.Name, () => Checks.Run(q, seam));
                 foreach (string path in cases.LoadErrorPaths)
                     Test("cannot load: " + path, () => Checks.LoadFails(path, AppContext.BaseDirectory, seam));
+                string lockName;
+                using (JsonDocument table = JsonDocument.Parse(File.ReadAllBytes(Seam.Beside("cases.json"))))
+                    lockName = LockName(table.RootElement.GetProperty("lock"));
+                foreach (string scenario in new[] { "example", "missing" })
+                {
+                    Test("after every call another thread takes the lock at once: " + scenario, () =>
+                    {
+                        seam.Use(scenario);
+                        foreach ((string call, Action run) in Checks.EveryCall)
+                        {
+                            try
+                            {
+                                run();
+                            }
+                            catch (GpuInfoException)
+                            {
+                                // What it throws is the cases' business; here only the lock.
+                            }
+                            if (!LockFreeElsewhere(lockName))
+                                throw new CheckFailed("the lock is still held after " + call);
+                        }
+                    });
+                }
                 Test($"{Threads} threads x {CallsEach} calls of Adapters() on a changing report", () =>
                 {
                     Generation rule = cases.Changing ?? throw new CheckFailed("no changing case in the table");
