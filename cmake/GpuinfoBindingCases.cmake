@@ -26,3 +26,20 @@ function(gpuinfo_binding_cases out)
   endforeach()
   set(${out} ${pairs} PARENT_SCOPE)
 endfunction()
+
+# gpuinfo_lock_squatters(<out-var>): the names of the squatter table's rows
+# (cases.json "lock" "squatters"), for the bindings that run each row in a
+# process of its own, as a binding keeps the mutex once it has one.
+function(gpuinfo_lock_squatters out)
+  set(file ${PROJECT_SOURCE_DIR}/bindings/testdata/cases.json)
+  file(READ ${file} table)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${file})
+  string(JSON count LENGTH "${table}" lock squatters)
+  math(EXPR last "${count} - 1")
+  set(names "")
+  foreach(i RANGE ${last})
+    string(JSON name GET "${table}" lock squatters ${i} name)
+    list(APPEND names ${name})
+  endforeach()
+  set(${out} ${names} PARENT_SCOPE)
+endfunction()

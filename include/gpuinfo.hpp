@@ -6,11 +6,15 @@
  * go of it, so threads may call freely. On Windows the lock is the named
  * mutex "Local\quillmar-dxgi-gpu-info-<pid>" that every binding of the
  * library takes too, so any mix of modules and languages in one process is
- * kept apart. It is made with the process token's default security, so
- * another user's object of that name can't be opened; one that is held for
- * more than 30 seconds (never, by a call of the library) makes the call
- * throw error rather than hang. A holder that ended without letting go
- * counts as let go: every call rewrites the texts whole.
+ * kept apart. It is made with the process token's default security; an
+ * object already under the name that is no mutex, or not owned and labelled
+ * as this process's own objects are (a low-integrity process of the same
+ * user can make one), makes the call throw error at once, and so does
+ * another user's, which can't be opened. A failure is not kept: once the
+ * squatter is gone the next call succeeds. A mutex held for more than 30
+ * seconds (never, by a call of the library) makes the call throw error
+ * rather than hang. A holder that ended without letting go counts as let
+ * go: every call rewrites the texts whole.
  *
  *     for (const auto &a : quillmar::gpuinfo::adapters())
  *         std::cout << a.index << "  " << a.name << "  " << a.dedicated_vram_mb << " MiB\n";
@@ -37,9 +41,13 @@
 #define QUILLMAR_GPUINFO_NOMINMAX_
 #endif
 #include <windows.h>
+#include <aclapi.h>
 #ifdef QUILLMAR_GPUINFO_NOMINMAX_
 #undef NOMINMAX
 #undef QUILLMAR_GPUINFO_NOMINMAX_
+#endif
+#ifdef _MSC_VER
+#pragma comment(lib, "advapi32") /* the lock's owner check; MinGW links it by default */
 #endif
 #endif
 
@@ -80,24 +88,91 @@ constexpr int usual_adapters = 16; /* what the library lists at most */
 
 #ifdef _WIN32
 constexpr DWORD lock_wait_ms = 30000;
+/* What hold() waits; only tests set it shorter. */
+inline DWORD lock_wait_now_ms = lock_wait_ms;
 
 inline std::wstring lock_name()
 {
     return L"Local\\quillmar-dxgi-gpu-info-" + std::to_wstring(GetCurrentProcessId());
 }
 
+/* The integrity level (the RID of the label's SID) of the first mandatory
+ * label in `sacl`, or medium for none, as Windows treats an unlabelled object. */
+inline DWORD label_level(PACL sacl)
+{
+    for (DWORD i = 0; sacl && i < sacl->AceCount; ++i) {
+        void *ace = nullptr;
+        if (GetAce(sacl, i, &ace) && static_cast<ACE_HEADER *>(ace)->AceType == SYSTEM_MANDATORY_LABEL_ACE_TYPE) {
+            PSID sid = &static_cast<SYSTEM_MANDATORY_LABEL_ACE *>(ace)->SidStart;
+            return *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1u);
+        }
+    }
+    return SECURITY_MANDATORY_MEDIUM_RID;
+}
+
+/* Whether `mutex` (found under the lock's name) is one this process could
+ * have made: owned by the owner its token gives new objects, and labelled no
+ * lower than they are (the lower of the token's level and medium). Anyone in
+ * the session can make an object under the name first, a low-integrity
+ * process of the same user too; such a mutex would let its maker hold every
+ * call hostage. Wine records no owner for objects made with default
+ * security; Windows always does, so a missing owner is no one else's. */
+inline bool own_mutex(HANDLE mutex)
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    alignas(TOKEN_OWNER) unsigned char owner_buf[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_OWNER)];
+    alignas(TOKEN_MANDATORY_LABEL) unsigned char level_buf[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_MANDATORY_LABEL)];
+    DWORD size = 0;
+    bool known = GetTokenInformation(token, TokenOwner, owner_buf, sizeof owner_buf, &size) &&
+                 GetTokenInformation(token, TokenIntegrityLevel, level_buf, sizeof level_buf, &size);
+    CloseHandle(token);
+    if (!known)
+        return false;
+    PSID owner = nullptr;
+    PACL sacl = nullptr;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (GetSecurityInfo(mutex, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION, &owner,
+                        nullptr, nullptr, &sacl, &sd) != ERROR_SUCCESS)
+        return false;
+    DWORD ours = *GetSidSubAuthority(reinterpret_cast<TOKEN_MANDATORY_LABEL *>(level_buf)->Label.Sid,
+                                     *GetSidSubAuthorityCount(reinterpret_cast<TOKEN_MANDATORY_LABEL *>(level_buf)->Label.Sid) - 1u);
+    if (ours > SECURITY_MANDATORY_MEDIUM_RID)
+        ours = SECURITY_MANDATORY_MEDIUM_RID;
+    bool own = (!owner || EqualSid(owner, reinterpret_cast<TOKEN_OWNER *>(owner_buf)->Owner)) && label_level(sacl) >= ours;
+    LocalFree(sd);
+    return own;
+}
+
+/* The process-wide named mutex, made or checked once it is good; a failure
+ * is not kept, so the next call tries again (the squatter may have gone). */
+inline HANDLE process_mutex()
+{
+    static std::mutex making;
+    static HANDLE made = nullptr;
+    std::lock_guard<std::mutex> guard(making);
+    if (made)
+        return made;
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, lock_name().c_str());
+    if (!mutex)
+        throw error("no process lock: CreateMutexW failed with " + std::to_string(GetLastError()));
+    if (GetLastError() == ERROR_ALREADY_EXISTS && !own_mutex(mutex)) {
+        CloseHandle(mutex);
+        throw error("no process lock: the mutex under its name is not this process's own");
+    }
+    made = mutex;
+    return made;
+}
+
 /* Holds the process-wide named mutex for one call. */
 class hold {
 public:
-    hold()
+    hold() : mutex_(process_mutex())
     {
-        static HANDLE mutex = CreateMutexW(nullptr, FALSE, lock_name().c_str());
-        if (!mutex)
-            throw error("no process lock: CreateMutexW failed with " + std::to_string(GetLastError()));
-        DWORD got = WaitForSingleObject(mutex, lock_wait_ms);
+        DWORD got = WaitForSingleObject(mutex_, lock_wait_now_ms);
         if (got != WAIT_OBJECT_0 && got != WAIT_ABANDONED)
             throw error("no process lock: WaitForSingleObject gave " + std::to_string(got));
-        mutex_ = mutex;
     }
     ~hold() { ReleaseMutex(mutex_); }
     hold(const hold &) = delete;

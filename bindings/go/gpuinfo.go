@@ -82,10 +82,12 @@ var (
 // holds across each call and the copy of its text, {pid} the decimal process
 // id: the library's texts are one per process, whatever copies of this
 // package or other languages call it. It is made with the process token's
-// default security, so another user's object of that name can't be opened;
-// one held longer than lockWaitMs (which no call of the library takes) is an
-// *Error rather than a hang. A holder that ended without letting go counts as
-// let go: every call rewrites the texts whole.
+// default security; an object already under the name that is no mutex, or
+// not owned and labelled as this process's own objects are, is an *Error at
+// once, and the next call tries again. One held longer than lockWaitMs
+// (which no call of the library takes) is an *Error rather than a hang. A
+// holder that ended without letting go counts as let go: every call rewrites
+// the texts whole.
 const (
 	lockNamePattern = `Local\quillmar-dxgi-gpu-info-{pid}`
 	lockWaitMs      = 30000

@@ -58,15 +58,20 @@ func hold() (func(), error) {
 		if err != nil {
 			return fail(&Error{Reason: "no process lock: " + err.Error()})
 		}
+		// A failure is not kept: the next call tries again, as the squatter may have gone.
 		h, _, callErr := createMutexW.Call(0, 0, uintptr(unsafe.Pointer(name)))
 		if h == 0 {
-			return fail(&Error{Reason: fmt.Sprintf("no process lock: CreateMutexW failed: %v", callErr)})
+			return fail(&Error{Reason: fmt.Sprintf("no process lock: CreateMutexW failed with %d", callErr)})
+		}
+		if callErr == syscall.Errno(errorAlreadyExists) && !ownMutex(syscall.Handle(h)) {
+			syscall.CloseHandle(syscall.Handle(h))
+			return fail(&Error{Reason: "no process lock: the mutex under its name is not this process's own"})
 		}
 		processMutex = syscall.Handle(h)
 	}
-	got, _, _ := waitForSingleObject.Call(uintptr(processMutex), lockWaitMs)
+	got, _, _ := waitForSingleObject.Call(uintptr(processMutex), uintptr(lockWaitNowMs))
 	if got != waitObject0 && got != waitAbandoned {
-		return fail(&Error{Reason: fmt.Sprintf("no process lock: WaitForSingleObject gave %#x", got)})
+		return fail(&Error{Reason: fmt.Sprintf("no process lock: WaitForSingleObject gave %d", got)})
 	}
 	return func() {
 		releaseMutex.Call(uintptr(processMutex))

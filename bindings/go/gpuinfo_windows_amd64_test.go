@@ -17,6 +17,7 @@ import (
 	"path/filepath"
 	"reflect"
 	"regexp"
+	"runtime"
 	"strconv"
 	"strings"
 	"sync"
@@ -177,8 +178,10 @@ type casesFile struct {
 		Steps []step `json:"steps"`
 	} `json:"sequences"`
 	Lock struct {
-		Name   string `json:"name"`
-		WaitMs int    `json:"wait_ms"`
+		Name       string     `json:"name"`
+		WaitMs     int        `json:"wait_ms"`
+		TestWaitMs uint32     `json:"test_wait_ms"`
+		Squatters  []squatter `json:"squatters"`
 	} `json:"lock"`
 }
 
@@ -258,6 +261,9 @@ func callNamed(t *testing.T, name string, index int) error {
 	default:
 		t.Fatalf("cases.json names an unknown call %q", name)
 	}
+	if !lockFreeElsewhere(t) {
+		t.Errorf("the lock is still held after %s", name)
+	}
 	return err
 }
 
@@ -297,42 +303,172 @@ func TestLockName(t *testing.T) {
 	}
 }
 
-// foreignLockEnv makes the test binary, run again by TestForeignObjectUnderLockName,
-// the process whose lock name someone else holds.
-const foreignLockEnv = "GPUINFO_TEST_FOREIGN_LOCK"
+// squatter is a row of the lock's squatter table: an object planted under
+// the lock's name before the first call, and the reason that call fails
+// with, or "" for a call that succeeds.
+type squatter struct {
+	Name  string `json:"name"`
+	Makes string `json:"makes"`
+	SDDL  string `json:"sddl"`
+	Error string `json:"error"`
+}
 
-// TestForeignObjectUnderLockName: an event made under the lock's name before
-// the binding's first call (by anyone who guessed the name) leaves it no
-// mutex, and every call fails with the binding's own *Error, not a panic or
-// an unlocked call. In a process of its own, as the lock is made only once.
-func TestForeignObjectUnderLockName(t *testing.T) {
-	if os.Getenv(foreignLockEnv) == "" {
-		exe, err := os.Executable()
-		if err != nil {
-			t.Fatal(err)
+// squatterEnv names the row the test binary, run again by TestSquatters,
+// plants before its first call.
+const squatterEnv = "GPUINFO_TEST_SQUATTER"
+
+var (
+	advapi32ForTests = syscall.NewLazyDLL("advapi32.dll")
+	convertSDDL      = advapi32ForTests.NewProc("ConvertStringSecurityDescriptorToSecurityDescriptorW")
+	createEventW     = kernel32.NewProc("CreateEventW")
+	openMutexW       = kernel32.NewProc("OpenMutexW")
+	createThread     = kernel32.NewProc("CreateThread")
+)
+
+// lockFreeElsewhere tells whether another thread takes the named mutex at
+// once: the call before let go of it on its own thread.
+func lockFreeElsewhere(t *testing.T) bool {
+	t.Helper()
+	const synchronize, mutexModifyState = 0x00100000, 0x0001
+	name, _ := syscall.UTF16PtrFromString(lockName(os.Getpid()))
+	taken := make(chan bool)
+	go func() {
+		runtime.LockOSThread()
+		defer runtime.UnlockOSThread()
+		h, _, _ := openMutexW.Call(synchronize|mutexModifyState, 0, uintptr(unsafe.Pointer(name)))
+		if h == 0 {
+			taken <- false
+			return
 		}
-		child := exec.Command(exe, "-test.v", "-test.run", "^TestForeignObjectUnderLockName$")
-		child.Env = append(os.Environ(), foreignLockEnv+"=1")
-		out, err := child.CombinedOutput()
-		if err != nil || !strings.Contains(string(out), "--- PASS: TestForeignObjectUnderLockName") {
-			t.Fatalf("the process with an event under the lock's name: %v\n%s", err, out)
+		defer syscall.CloseHandle(syscall.Handle(h))
+		got, _, _ := waitForSingleObject.Call(h, 0)
+		ok := got == waitObject0 || got == waitAbandoned
+		if ok {
+			releaseMutex.Call(h)
 		}
-		return
-	}
+		taken <- ok
+	}()
+	return <-taken
+}
+
+// plant makes the row's object under the lock's name; the returned function
+// is the squatter leaving.
+func plant(t *testing.T, row squatter) func() {
+	t.Helper()
 	name, err := syscall.UTF16PtrFromString(lockName(os.Getpid()))
 	if err != nil {
 		t.Fatal(err)
 	}
-	createEvent := kernel32.NewProc("CreateEventW")
-	if h, _, callErr := createEvent.Call(0, 1, 0, uintptr(unsafe.Pointer(name))); h == 0 {
-		t.Fatalf("CreateEventW: %v", callErr)
-	}
-	for _, call := range []string{"adapter_count", "adapters", "report", "vram_mb"} {
-		err := callNamed(t, call, 0)
-		var got *Error
-		if !errors.As(err, &got) || !strings.HasPrefix(got.Reason, "no process lock: CreateMutexW failed") {
-			t.Errorf("%s: %v (%T), want an *Error for the lock", call, err, err)
+	var h uintptr
+	switch row.Makes {
+	case "event":
+		h, _, _ = createEventW.Call(0, 1, 0, uintptr(unsafe.Pointer(name)))
+	case "mutex":
+		sddl, _ := syscall.UTF16PtrFromString(row.SDDL)
+		var descriptor uintptr
+		if ok, _, err := convertSDDL.Call(uintptr(unsafe.Pointer(sddl)), 1, uintptr(unsafe.Pointer(&descriptor)), 0); ok == 0 {
+			t.Fatalf("unreadable SDDL: %v", err)
 		}
+		attributes := syscall.SecurityAttributes{Length: uint32(unsafe.Sizeof(syscall.SecurityAttributes{})),
+			SecurityDescriptor: descriptor}
+		h, _, _ = createMutexW.Call(uintptr(unsafe.Pointer(&attributes)), 0, uintptr(unsafe.Pointer(name)))
+		localFree.Call(descriptor)
+	case "held":
+		// Held by a thread that keeps it until told: a goroutine on its own thread.
+		made, release, done := make(chan uintptr), make(chan struct{}), make(chan struct{})
+		go func() {
+			runtime.LockOSThread()
+			defer runtime.UnlockOSThread()
+			m, _, _ := createMutexW.Call(0, 1, uintptr(unsafe.Pointer(name)))
+			made <- m
+			<-release
+			releaseMutex.Call(m)
+			close(done)
+		}()
+		h = <-made
+		if h == 0 {
+			t.Fatal("the squatter's object was not made")
+		}
+		return func() {
+			close(release)
+			<-done
+			syscall.CloseHandle(syscall.Handle(h))
+		}
+	case "abandoned":
+		// Made holding it by a thread of the system's own that then ends: Go
+		// keeps the threads it made.
+		var m uintptr
+		start := syscall.NewCallback(func(uintptr) uintptr {
+			m, _, _ = createMutexW.Call(0, 1, uintptr(unsafe.Pointer(name)))
+			return 0
+		})
+		thread, _, err := createThread.Call(0, 0, start, 0, 0, 0)
+		if thread == 0 {
+			t.Fatalf("CreateThread: %v", err)
+		}
+		waitForSingleObject.Call(thread, syscall.INFINITE)
+		syscall.CloseHandle(syscall.Handle(thread))
+		h = m
+	default:
+		t.Fatalf("no squatter kind %q", row.Makes)
+	}
+	if h == 0 {
+		t.Fatal("the squatter's object was not made")
+	}
+	return func() { syscall.CloseHandle(syscall.Handle(h)) }
+}
+
+// TestSquatters runs each row of the lock's squatter table in a process of
+// its own, as the binding keeps its mutex once it has one: the object is
+// planted before the first call, which must fail with the row's reason (an
+// *Error) or succeed; once the squatter leaves, the next call must succeed,
+// and each call that succeeds leaves the mutex free for another thread.
+func TestSquatters(t *testing.T) {
+	lock := readCases(t).Lock
+	rowName := os.Getenv(squatterEnv)
+	if rowName == "" {
+		if *caseName != "example" {
+			t.Skip("the lock's squatters run with the example case alone")
+		}
+		exe, err := os.Executable()
+		if err != nil {
+			t.Fatal(err)
+		}
+		for _, row := range lock.Squatters {
+			// No seam: attaching it calls the library, which would make the lock first.
+			child := exec.Command(exe, "-test.v", "-test.run", "^TestSquatters$", "-case", *caseName)
+			child.Env = append(os.Environ(), squatterEnv+"="+row.Name)
+			out, err := child.CombinedOutput()
+			if err != nil || !strings.Contains(string(out), "--- PASS: TestSquatters") {
+				t.Errorf("squatter %s: %v\n%s", row.Name, err, out)
+			}
+		}
+		return
+	}
+	var row squatter
+	for _, r := range lock.Squatters {
+		if r.Name == rowName {
+			row = r
+		}
+	}
+	lockWaitNowMs = lock.TestWaitMs
+	leave := plant(t, row)
+	_, err := Version()
+	var got *Error
+	switch {
+	case row.Error == "" && err != nil:
+		t.Errorf("%s: the first call: %v, want success", row.Name, err)
+	case row.Error == "" && !lockFreeElsewhere(t):
+		t.Errorf("%s: the lock is still held after the first call", row.Name)
+	case row.Error != "" && (!errors.As(err, &got) || got.Reason != row.Error):
+		t.Errorf("%s: the first call: %v (%T), want an *Error with reason %q", row.Name, err, err, row.Error)
+	}
+	leave()
+	if _, err := Version(); err != nil {
+		t.Errorf("%s: once the squatter has gone: %v", row.Name, err)
+	}
+	if !lockFreeElsewhere(t) {
+		t.Errorf("%s: the lock is still held after the call", row.Name)
 	}
 }
 

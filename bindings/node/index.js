@@ -8,10 +8,12 @@
 // every call holds a Windows mutex named after the process (LOCK_NAME), which
 // every worker's copy of this module, and every other binding of the library
 // in the process, opens. It is made with the process token's default
-// security, so another user's object of that name can't be opened; one held
-// longer than LOCK_WAIT_MS (which no call of the library takes) throws
-// GpuInfoError rather than hang. A holder that ended without letting go
-// counts as let go: every call rewrites the texts whole.
+// security; an object already under the name that is no mutex, or not owned
+// and labelled as this process's own objects are (a low-integrity process of
+// the same user can make one), throws GpuInfoError at once, and the next call
+// tries again. One held longer than LOCK_WAIT_MS (which no call of the
+// library takes) throws GpuInfoError rather than hang. A holder that ended
+// without letting go counts as let go: every call rewrites the texts whole.
 
 const path = require('node:path');
 const koffi = require('koffi');
@@ -31,6 +33,26 @@ const LOCK_FAILED = 'GPUINFO_LOCK_FAILED';
 // WaitForSingleObject: owned, or owned after its holder ended.
 const WAIT_OBJECT_0 = 0;
 const WAIT_ABANDONED = 0x80;
+const ERROR_ALREADY_EXISTS = 183;
+const TOKEN_QUERY = 0x0008;
+const TOKEN_OWNER = 4;
+const TOKEN_INTEGRITY_LEVEL = 25;
+const TOKEN_INFORMATION_BYTES = 256;
+const SE_KERNEL_OBJECT = 6;
+const OWNER_SECURITY_INFORMATION = 0x1;
+const LABEL_SECURITY_INFORMATION = 0x10;
+const SYSTEM_MANDATORY_LABEL_ACE_TYPE = 0x11;
+const MEDIUM_LEVEL = 0x2000;
+const SID_HEADER_BYTES = 8;
+// An ACE's SID follows its header (4 bytes) and access mask (4); an ACL's
+// ACE count follows its revision, padding and size.
+const ACE_SID_OFFSET = 8;
+const ACL_COUNT_OFFSET = 4;
+// What a call waits for the lock; only the package's tests shorten it, through
+// the symbol below.
+let lockWaitMs = LOCK_WAIT_MS;
+const LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR = 0x100;
+const LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800;
 
 /**
  * Every error of this package but argument errors: DXGI could not be reached
@@ -62,19 +84,89 @@ function lockError(why) {
   return new GpuInfoError(reason, { code: LOCK_FAILED, reason });
 }
 
-// The process-wide lock, made on first use.
+// The integrity level of a SID: its last sub-authority. A SID is a revision
+// byte, a count of sub-authorities, six bytes of authority, then the
+// sub-authorities, 32 bits each.
+function sidLevel(sid) {
+  const count = koffi.decode(sid, 1, 'uint8');
+  const bytes = Buffer.from(koffi.decode(sid, 'uint8', SID_HEADER_BYTES + 4 * count));
+  return bytes.readUInt32LE(SID_HEADER_BYTES + 4 * (count - 1));
+}
+
+// Whether the mutex found under the name is owned by the owner this
+// process's token gives new objects and labelled no lower than they are (the
+// lower of the token's level and medium). Anyone in the session can make an
+// object under the name first and would hold every call hostage. Wine
+// records no owner for objects of default security; Windows always does.
+function ownMutex(kernel32, mutex) {
+  const advapi32 = koffi.load('advapi32.dll');
+  const openProcessToken = advapi32.func('int __stdcall OpenProcessToken(void *process, uint32 access, _Out_ void **token)');
+  const getTokenInformation = advapi32.func(
+    'int __stdcall GetTokenInformation(void *token, int infoClass, void *info, uint32 length, _Out_ uint32 *returned)');
+  const getSecurityInfo = advapi32.func('uint32 __stdcall GetSecurityInfo(void *handle, int objectType, uint32 information, ' +
+    '_Out_ void **owner, void *group, void *dacl, _Out_ void **sacl, _Out_ void **descriptor)');
+  const equalSid = advapi32.func('int __stdcall EqualSid(void *a, void *b)');
+  const getAce = advapi32.func('int __stdcall GetAce(void *acl, uint32 index, _Out_ void **ace)');
+  const getCurrentProcess = kernel32.func('void *__stdcall GetCurrentProcess(void)');
+  const closeHandle = kernel32.func('int __stdcall CloseHandle(void *handle)');
+  const localFree = kernel32.func('void *__stdcall LocalFree(void *memory)');
+
+  const token = [null];
+  if (!openProcessToken(getCurrentProcess(), TOKEN_QUERY, token)) return false;
+  const ownerInfo = Buffer.alloc(TOKEN_INFORMATION_BYTES);
+  const levelInfo = Buffer.alloc(TOKEN_INFORMATION_BYTES);
+  const known = getTokenInformation(token[0], TOKEN_OWNER, ownerInfo, ownerInfo.length, [0]) &&
+    getTokenInformation(token[0], TOKEN_INTEGRITY_LEVEL, levelInfo, levelInfo.length, [0]);
+  closeHandle(token[0]);
+  if (!known) return false;
+  // Both start with a pointer to their SID.
+  const tokenOwner = koffi.decode(ownerInfo, 'void *');
+  const ours = Math.min(sidLevel(koffi.decode(levelInfo, 'void *')), MEDIUM_LEVEL);
+  const owner = [null];
+  const sacl = [null];
+  const descriptor = [null];
+  if (getSecurityInfo(mutex, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION,
+    owner, null, null, sacl, descriptor) !== 0) return false;
+  try {
+    let level = MEDIUM_LEVEL;
+    const count = sacl[0] ? koffi.decode(sacl[0], ACL_COUNT_OFFSET, 'uint16') : 0;
+    for (let i = 0; i < count; i++) {
+      const ace = [null];
+      if (getAce(sacl[0], i, ace) && koffi.decode(ace[0], 'uint8') === SYSTEM_MANDATORY_LABEL_ACE_TYPE) {
+        // The label's SID follows the ACE's header and access mask.
+        const bytes = Buffer.from(koffi.decode(ace[0], 'uint8', ACE_SID_OFFSET + SID_HEADER_BYTES));
+        const subAuthorities = bytes[ACE_SID_OFFSET + 1];
+        const whole = Buffer.from(koffi.decode(ace[0], 'uint8', ACE_SID_OFFSET + SID_HEADER_BYTES + 4 * subAuthorities));
+        level = whole.readUInt32LE(ACE_SID_OFFSET + SID_HEADER_BYTES + 4 * (subAuthorities - 1));
+        break;
+      }
+    }
+    return (!owner[0] || equalSid(owner[0], tokenOwner) !== 0) && level >= ours;
+  } finally {
+    localFree(descriptor[0]);
+  }
+}
+
+// The process-wide lock, made on first use; a failure is not kept, so the
+// next call tries again (the squatter may have gone).
 function processLock() {
   if (lock) return lock;
   const kernel32 = koffi.load('kernel32.dll');
   const createMutex = kernel32.func('void *__stdcall CreateMutexW(void *attributes, int initialOwner, const char16_t *name)');
   const wait = kernel32.func('uint32 __stdcall WaitForSingleObject(void *handle, uint32 ms)');
   const release = kernel32.func('int __stdcall ReleaseMutex(void *handle)');
+  const closeHandle = kernel32.func('int __stdcall CloseHandle(void *handle)');
   const lastError = kernel32.func('uint32 __stdcall GetLastError(void)');
   const handle = createMutex(null, 0, lockName());
-  if (!handle) throw lockError(`CreateMutexW failed with ${lastError()}`);
+  const error = lastError();
+  if (!handle) throw lockError(`CreateMutexW failed with ${error}`);
+  if (error === ERROR_ALREADY_EXISTS && !ownMutex(kernel32, handle)) {
+    closeHandle(handle);
+    throw lockError("the mutex under its name is not this process's own");
+  }
   lock = {
     hold(fn) {
-      const got = wait(handle, LOCK_WAIT_MS);
+      const got = wait(handle, lockWaitMs);
       if (got !== WAIT_OBJECT_0 && got !== WAIT_ABANDONED) throw lockError(`WaitForSingleObject gave ${got}`);
       try {
         return fn();
@@ -84,6 +176,21 @@ function processLock() {
     },
   };
   return lock;
+}
+
+// koffi.load takes no LoadLibraryExW flags and tries LoadLibraryW first,
+// whose search order would resolve the DLL's own imports. Loaded here first
+// with flags that allow only its own folder and System32, the module is
+// mapped with its imports from there, and koffi's load finds it mapped; the
+// returned function drops this first reference once koffi holds its own.
+function loadWithImportsFromSystem32(absolute) {
+  const kernel32 = koffi.load('kernel32.dll');
+  const loadLibraryEx = kernel32.func('void *__stdcall LoadLibraryExW(const char16_t *name, void *file, uint32 flags)');
+  const freeLibrary = kernel32.func('int __stdcall FreeLibrary(void *module)');
+  const lastError = kernel32.func('uint32 __stdcall GetLastError(void)');
+  const module = loadLibraryEx(absolute, null, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!module) throw loadError(absolute, `LoadLibraryExW failed with ${lastError()}`);
+  return () => freeLibrary(module);
 }
 
 function loadError(dllPath, why, cause) {
@@ -104,11 +211,14 @@ function load(dllPath = DEFAULT_DLL_PATH) {
   }
   // A relative path would go through the loader's search order.
   const absolute = path.resolve(dllPath);
+  const unpin = loadWithImportsFromSystem32(absolute);
   let next;
   try {
     next = koffi.load(absolute);
   } catch (err) {
     throw loadError(absolute, err.message, err);
+  } finally {
+    unpin();
   }
   let declared;
   try {
@@ -216,3 +326,9 @@ function vramMb(index) {
 module.exports = {
   load, version, lastError, report, adapters, adapterCount, vramMb, lockName, GpuInfoError, DLL_NAME, LOCK_NAME, LOCK_WAIT_MS,
 };
+// Not part of the API: the package's own tests set a shorter wait here.
+Object.defineProperty(module.exports, Symbol.for('quillmar-dxgi-gpu-info.lockWaitMs'), {
+  set(ms) {
+    lockWaitMs = ms;
+  },
+});

@@ -9,7 +9,7 @@ if(TARGET)
   set(target_args --target ${TARGET})
 endif()
 execute_process(
-  COMMAND ${CARGO} test --no-run --manifest-path ${MANIFEST} ${target_args}
+  COMMAND ${CARGO} test --no-run --features test-hooks --manifest-path ${MANIFEST} ${target_args}
           --message-format=json-render-diagnostics
   OUTPUT_VARIABLE messages
   RESULT_VARIABLE status)

@@ -54,7 +54,13 @@ def main():
     lines.append("};")
     lines.append(f"const changing_rule changing = {{{rule['count']['base']}u, {rule['count']['modulus']}u, "
                  f"{text(rule['name'])}}};")
-    lines.append(f"const lock_rule lock = {{{text(data['lock']['name'])}, {data['lock']['wait_ms']}u}};")
+    lock = data["lock"]
+    lines.append(f"const lock_rule lock = {{{text(lock['name'])}, {lock['wait_ms']}u, {lock['test_wait_ms']}u}};")
+    lines.append("const std::vector<squatter_row> squatters = {")
+    for row in lock["squatters"]:
+        lines.append(f"    {{{text(row['name'])}, {text(row['makes'])}, {text(row.get('sddl', ''))}, "
+                     f"{text(row.get('error', ''))}}},")
+    lines.append("};")
     with open(sys.argv[2], "w", encoding="utf-8") as f:
         f.write("\n".join(lines) + "\n")
 

@@ -7,9 +7,12 @@
  *   test_cpp_wrapper        the cases through the seam
  *   test_cpp_wrapper wine   the "wine" case: the system's own DXGI (Wine's)
  *   test_cpp_wrapper system the "system" case: any machine's own DXGI
- *   test_cpp_wrapper foreign_lock  an event already holds the lock's name */
+ *   test_cpp_wrapper squatters  each object of the shared squatter table
+ *                               planted under the lock's name, a process each */
 #include "gpuinfo.hpp"
 #include "harness.h"
+
+#include <sddl.h>
 
 #include <algorithm>
 #include <climits>
@@ -55,7 +58,11 @@ struct changing_rule {
 
 struct lock_rule {
     std::string name; /* {pid}: the process id in decimal */
-    unsigned wait_ms;
+    unsigned wait_ms, test_wait_ms;
+};
+
+struct squatter_row {
+    std::string name, makes, sddl, error; /* error "": the call succeeds */
 };
 
 #include "cases.inc"
@@ -118,6 +125,24 @@ std::string expected_report(const std::vector<gpu::adapter> &adapters)
     return out + "]}";
 }
 
+/* Whether another thread takes the process lock at once: the call that
+ * came before let go of it on its own thread. */
+bool lock_free_elsewhere()
+{
+    bool taken = false;
+    std::thread([&taken] {
+        HANDLE mutex = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, gpu::detail::lock_name().c_str());
+        if (!mutex)
+            return;
+        DWORD got = WaitForSingleObject(mutex, 0);
+        taken = got == WAIT_OBJECT_0 || got == WAIT_ABANDONED;
+        if (taken)
+            ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    }).join();
+    return taken;
+}
+
 /* One call as the shared data names it, with the error it must raise (and
  * that error's reason) or the result it must give. */
 void check_call(const shared_call &c, const std::string &reason)
@@ -150,6 +175,7 @@ void check_call(const shared_call &c, const std::string &reason)
     }
     if (c.error.empty() && c.result >= 0)
         check_int(result, c.result);
+    ok(lock_free_elsewhere(), "another thread takes the lock at once after %s", c.call.c_str());
 }
 
 void check_case(const shared_case &c)
@@ -261,42 +287,109 @@ void check_threads(plugin_call plugin)
 
 } // namespace
 
-/* An event made under the lock's name before the wrapper's first call (by
- * anyone who guessed the name) leaves it no mutex: every call throws the
- * wrapper's own error, none runs unlocked. A process of its own, as the
- * wrapper makes its lock once. */
-static int check_foreign_lock()
+/* One row of the squatter table, in a process of its own: the object is
+ * planted before the wrapper's first call, which must fail with the row's
+ * reason or succeed; once the squatter lets go the next call must succeed. */
+static int check_squatter(const std::string &name)
 {
-    std::wstring name = gpu::detail::lock_name();
-    if (!CreateEventW(nullptr, TRUE, FALSE, name.c_str()))
-        harness_fatal("CreateEventW failed");
-    const std::pair<const char *, void (*)()> calls[] = {
-        {"version", [] { gpu::version(); }},
-        {"last_error", [] { gpu::last_error(); }},
-        {"report", [] { gpu::report(); }},
-        {"adapters", [] { gpu::adapters(); }},
-        {"adapter_count", [] { gpu::adapter_count(); }},
-        {"vram_mb", [] { gpu::vram_mb(0); }},
-    };
-    for (const auto &call : calls) {
-        std::string got = "no exception";
-        try {
-            call.second();
-        } catch (const gpu::error &e) {
-            got = e.reason();
-        } catch (const std::exception &e) {
-            got = std::string("another exception: ") + e.what();
-        }
-        ok(got.rfind("no process lock: CreateMutexW failed", 0) == 0, "%s under a foreign lock name: %s", call.first,
-           got.c_str());
+    const squatter_row *row = nullptr;
+    for (const squatter_row &r : squatters)
+        if (r.name == name)
+            row = &r;
+    if (!row)
+        harness_fatal(("no squatter " + name).c_str());
+    harness_row = row->name.c_str();
+    gpu::detail::lock_wait_now_ms = lock.test_wait_ms;
+    const std::wstring lock_name = gpu::detail::lock_name();
+    HANDLE planted = nullptr, release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread holder;
+    if (row->makes == "event") {
+        planted = CreateEventW(nullptr, TRUE, FALSE, lock_name.c_str());
+    } else if (row->makes == "mutex") {
+        std::wstring sddl(row->sddl.begin(), row->sddl.end());
+        PSECURITY_DESCRIPTOR sd = nullptr;
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd, nullptr))
+            harness_fatal("unreadable SDDL");
+        SECURITY_ATTRIBUTES attributes = {sizeof attributes, sd, FALSE};
+        planted = CreateMutexW(&attributes, FALSE, lock_name.c_str());
+        LocalFree(sd);
+    } else if (row->makes == "held" || row->makes == "abandoned") {
+        /* Held by a thread that keeps it until told, or ends holding it. */
+        HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        holder = std::thread([&] {
+            planted = CreateMutexW(nullptr, TRUE, lock_name.c_str());
+            SetEvent(ready);
+            if (row->makes == "held") {
+                WaitForSingleObject(release, INFINITE);
+                ReleaseMutex(planted);
+            }
+        });
+        WaitForSingleObject(ready, INFINITE);
+        CloseHandle(ready);
+        if (row->makes == "abandoned")
+            holder.join();
+    } else {
+        harness_fatal(("no squatter kind " + row->makes).c_str());
+    }
+    if (!planted)
+        harness_fatal("the squatter's object was not made");
+
+    std::string got;
+    try {
+        check_str(gpu::version().c_str(), GPUINFO_EXPECTED_VERSION);
+    } catch (const gpu::error &e) {
+        got = e.reason();
+    }
+    check_str(got.c_str(), row->error.c_str());
+    if (row->error.empty())
+        ok(lock_free_elsewhere(), "another thread takes the lock at once after the call");
+
+    SetEvent(release);
+    if (holder.joinable())
+        holder.join();
+    CloseHandle(planted);
+    CloseHandle(release);
+    got.clear();
+    try {
+        check_str(gpu::version().c_str(), GPUINFO_EXPECTED_VERSION);
+    } catch (const gpu::error &e) {
+        got = e.reason();
+    }
+    ok(got.empty(), "once the squatter has gone the call succeeds: %s", got.empty() ? "it does" : got.c_str());
+    ok(lock_free_elsewhere(), "another thread takes the lock at once after the call");
+    return harness_finish();
+}
+
+/* Every row of the squatter table, each in a process of its own: the
+ * wrapper keeps the mutex it has once made, so the name stays taken. */
+static int check_squatters()
+{
+    wchar_t self[MAX_PATH];
+    if (!GetModuleFileNameW(nullptr, self, MAX_PATH))
+        harness_fatal("GetModuleFileNameW failed");
+    for (const squatter_row &row : squatters) {
+        std::wstring command = L"\"" + std::wstring(self) + L"\" squatter " + std::wstring(row.name.begin(), row.name.end());
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION child = {};
+        if (!CreateProcessW(self, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child))
+            harness_fatal("CreateProcessW failed");
+        WaitForSingleObject(child.hProcess, INFINITE);
+        DWORD code = 1;
+        GetExitCodeProcess(child.hProcess, &code);
+        CloseHandle(child.hProcess);
+        CloseHandle(child.hThread);
+        ok(code == 0, "squatter %s: its process passed (exit %lu)", row.name.c_str(), static_cast<unsigned long>(code));
     }
     return harness_finish();
 }
 
 int main(int argc, char **argv)
 {
-    if (argc > 1 && std::string(argv[1]) == "foreign_lock")
-        return check_foreign_lock();
+    if (argc > 1 && std::string(argv[1]) == "squatters")
+        return check_squatters();
+    if (argc > 2 && std::string(argv[1]) == "squatter")
+        return check_squatter(argv[2]);
     check_str(gpu::version().c_str(), GPUINFO_EXPECTED_VERSION);
     if (argc > 1 && (std::string(argv[1]) == "wine" || std::string(argv[1]) == "system")) {
         for (const shared_case &c : shared_cases)

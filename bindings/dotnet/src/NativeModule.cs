@@ -5,7 +5,7 @@ using System.Runtime.InteropServices;
 namespace Quillmar.Graphics
 {
     /// <summary>
-    /// Loads a library by its full path and finds its exports: LoadLibraryW on
+    /// Loads a library by its full path and finds its exports: LoadLibraryExW on
     /// Windows, dlopen elsewhere (where only the test build of the library
     /// exists). One code path for both target frameworks: netstandard2.0 has
     /// no System.Runtime.InteropServices.NativeLibrary, and a fixed DllImport
@@ -17,8 +17,12 @@ namespace Quillmar.Graphics
 
         internal static readonly bool IsWindows = RuntimeInformation.IsOSPlatform(OSPlatform.Windows);
 
+        // LoadLibraryExW's flags: the library's own imports come from System32
+        // alone, never the search order.
+        private const uint LoadLibrarySearchDllLoadDir = 0x100, LoadLibrarySearchSystem32 = 0x800;
+
         [DllImport("kernel32", CharSet = CharSet.Unicode, SetLastError = true)]
-        private static extern IntPtr LoadLibraryW(string path);
+        private static extern IntPtr LoadLibraryExW(string path, IntPtr file, uint flags);
 
         [DllImport("kernel32", CharSet = CharSet.Ansi, ExactSpelling = true)]
         private static extern IntPtr GetProcAddress(IntPtr module, string name);
@@ -47,7 +51,7 @@ namespace Quillmar.Graphics
             why = null;
             if (IsWindows)
             {
-                IntPtr module = LoadLibraryW(path);
+                IntPtr module = LoadLibraryExW(path, IntPtr.Zero, LoadLibrarySearchDllLoadDir | LoadLibrarySearchSystem32);
                 if (module == IntPtr.Zero)
                     why = new Win32Exception(Marshal.GetLastWin32Error()).Message;
                 return module;

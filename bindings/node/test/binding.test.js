@@ -14,6 +14,7 @@ const { spawnSync } = require('node:child_process');
 const gpu = require('quillmar-dxgi-gpu-info');
 // The version the installed package says, which set-version.sh writes with the library's.
 const { version: PACKAGE_VERSION } = require('quillmar-dxgi-gpu-info/package.json');
+const { lockFreeElsewhere } = require('./lock_free.js');
 
 const INT32_MIN = -2147483648;
 const INT32_MAX = 2147483647;
@@ -195,19 +196,42 @@ if (seamMode === 'double') {
   });
 }
 
-if (caseName === 'example') {
-  test("an event under the lock's name: every call a GpuInfoError for the lock", () => {
-    const child = spawnSync(process.execPath, [path.join(__dirname, 'foreign_lock.js')], { encoding: 'utf8' });
-    assert.equal(child.status, 0, child.stderr);
-    const threw = JSON.parse(child.stdout);
-    for (const call of ['adapter_count', 'adapters', 'report', 'vram_mb']) {
-      const err = threw[call];
-      assert.ok(err, `${call} did not throw`);
-      assert.ok(err.gpuInfoError, `${call} threw ${err.message}, not a GpuInfoError`);
-      assert.equal(err.code, 'GPUINFO_LOCK_FAILED', call);
-      assert.match(err.reason, /^no process lock: CreateMutexW failed/, call);
+test('after every call, failed ones too, another thread takes the lock at once', async () => {
+  const calls = {
+    version: () => gpu.version(), lastError: () => gpu.lastError(), report: () => gpu.report(),
+    adapters: () => gpu.adapters(), adapterCount: () => gpu.adapterCount(), vramMb: () => gpu.vramMb(0),
+    'vramMb(99)': () => gpu.vramMb(99),
+  };
+  for (const [name, call] of Object.entries(calls)) {
+    try {
+      call();
+    } catch {
+      // What it throws is the cases' business; here only the lock.
     }
-  });
+    assert.equal(await lockFreeElsewhere(gpu.lockName()), true, `the lock is still held after ${name}`);
+  }
+});
+
+if (caseName === 'example') {
+  // Each row of the squatter table in a node process of its own (squatter.js).
+  for (const row of table.lock.squatters) {
+    test(`squatter ${row.name}: ${row.error ?? 'the call succeeds'}; once it has gone the call succeeds`, () => {
+      const child = spawnSync(process.execPath, [path.join(__dirname, 'squatter.js'), row.name], { encoding: 'utf8' });
+      assert.equal(child.status, 0, child.stderr);
+      const got = JSON.parse(child.stdout);
+      if (row.error) {
+        assert.ok(got.first, 'the first call did not throw');
+        assert.ok(got.first.gpuInfoError, `it threw ${got.first.message}, not a GpuInfoError`);
+        assert.equal(got.first.code, 'GPUINFO_LOCK_FAILED');
+        assert.equal(got.first.reason, row.error);
+      } else {
+        assert.equal(got.first, null, JSON.stringify(got.first));
+        assert.equal(got.freeAfterFirst, true, 'the lock is still held after the first call');
+      }
+      assert.equal(got.again, null, JSON.stringify(got.again));
+      assert.equal(got.freeAfterAgain, true, 'the lock is still held after the call');
+    });
+  }
 }
 
 // The one g a report of the changing scenario carries if it is whole: every

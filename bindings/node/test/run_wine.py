@@ -27,7 +27,7 @@ NPM_TIMEOUT_S = 600
 NODE_TIMEOUT_S = 300
 PACKAGE_NAME = "quillmar-dxgi-gpu-info"
 DLL_NAME = "quillmar-dxgi-gpu-info.dll"
-TEST_FILES = ("binding.test.js", "concurrency_worker.js", "foreign_lock.js")
+TEST_FILES = ("binding.test.js", "concurrency_worker.js", "squatter.js", "lock_free.js")
 # npm's codes for a registry it could not talk to at all.
 NETWORK_ERRORS = re.compile(
     r"\b(ENOTFOUND|EAI_AGAIN|ECONNREFUSED|ECONNRESET|ETIMEDOUT|ENETUNREACH|EHOSTUNREACH|"

@@ -160,6 +160,60 @@ class ProcessLock(unittest.TestCase):
         self.assertEqual(gpu.lock_name(4242), lock["name"].replace("{pid}", "4242"))
         self.assertEqual(gpu.lock_name(), lock["name"].replace("{pid}", str(os.getpid())))
 
+    def assert_free_elsewhere(self, after: str) -> None:
+        """Another thread takes the lock at once: the call let go of it."""
+        taken: List[bool] = []
+
+        def take() -> None:
+            got = gpu._lock._threads.acquire(blocking=False)
+            if got:
+                gpu._lock._threads.release()
+            taken.append(got)
+
+        thread = threading.Thread(target=take)
+        thread.start()
+        thread.join()
+        self.assertEqual(taken, [True], f"the lock is still held after {after}")
+
+    def test_every_call_lets_go(self) -> None:
+        use("example")
+        for name, call in [("version", gpu.version), ("last_error", gpu.last_error), *CALLS.items()]:
+            for args in ([0], [99]) if name == "vram_mb" else ([],):
+                try:
+                    call(*args)
+                except IndexError:
+                    pass
+                self.assert_free_elsewhere(name)
+
+    def test_an_interrupt_lets_go(self) -> None:
+        """A KeyboardInterrupt in the call, or while the named mutex is let go
+        of (a stand-in for it here, where there is none), leaves the lock free."""
+        library = gpu._library()
+
+        def interrupted() -> None:
+            raise KeyboardInterrupt
+
+        class Named:
+            def hold(self) -> None:
+                pass
+
+            def let_go(self) -> None:
+                raise KeyboardInterrupt
+
+        saved = library.get_json
+        library.get_json = interrupted
+        try:
+            self.assertRaises(KeyboardInterrupt, gpu.report)
+        finally:
+            library.get_json = saved
+        self.assert_free_elsewhere("an interrupted call")
+        saved_named, gpu._lock._named = gpu._lock._named, Named()
+        try:
+            self.assertRaises(KeyboardInterrupt, gpu.version)
+        finally:
+            gpu._lock._named = saved_named
+        self.assert_free_elsewhere("an interrupt while letting go")
+
 
 def generation(rule: Dict[str, Any], report: List[gpu.Adapter]) -> Optional[int]:
     """The one g a report of the changing case carries, if it is whole: every

@@ -33,16 +33,21 @@ pub const LIBRARY_NAME: &str = "quillmar-dxgi-gpu-info.dll";
 /// call and the copy of its text, `{pid}` standing for the decimal process
 /// id: the library's texts are one per process, so every copy of this crate
 /// (two cdylibs, say) and every other language in the process takes it. It
-/// is made with the process token's default security, so another user's
-/// object of that name can't be opened; one held longer than
-/// [`LOCK_WAIT_MS`] (which no call of the library takes) gives
-/// [`Error::Enumeration`] rather than a hang. A holder that ended without
+/// is made with the process token's default security; an object already
+/// under the name that is no mutex, or not owned and labelled as this
+/// process's own objects are, gives [`Error::Enumeration`] at once, and the
+/// next call tries again. One held longer than [`LOCK_WAIT_MS`] (which no
+/// call of the library takes) gives [`Error::Enumeration`] rather than a hang. A holder that ended without
 /// letting go counts as let go: every call rewrites the texts whole.
 /// A host calling the DLL through an FFI of its own takes the same lock.
 pub const LOCK_NAME: &str = "Local\\quillmar-dxgi-gpu-info-{pid}";
 
 /// How long a call waits for the lock of [`LOCK_NAME`], milliseconds.
 pub const LOCK_WAIT_MS: u32 = 30_000;
+
+#[cfg(all(windows, target_arch = "x86_64", feature = "test-hooks"))]
+#[doc(hidden)]
+pub use sys::set_lock_wait_ms;
 
 /// [`LOCK_NAME`] for the process `pid`.
 pub fn lock_name(pid: u32) -> String {

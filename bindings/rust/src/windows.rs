@@ -10,6 +10,14 @@ use std::path::{Path, PathBuf};
 use std::sync::{Mutex, MutexGuard, PoisonError};
 
 use libloading::Library;
+use std::ffi::OsString;
+use std::os::windows::ffi::{OsStrExt, OsStringExt};
+
+// LoadLibraryExW's flags: the DLL's own imports come from System32 alone,
+// never the search order.
+const LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR: u32 = 0x100;
+const LOAD_LIBRARY_SEARCH_SYSTEM32: u32 = 0x800;
+const LOAD_FLAGS: u32 = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
 
 use crate::embedded::{self, EMBEDDED};
 use crate::{lock_name, parse_report, Error, LIBRARY_NAME, LOCK_WAIT_MS};
@@ -25,17 +33,163 @@ extern "system" {
     ) -> Handle;
     fn WaitForSingleObject(handle: Handle, milliseconds: u32) -> u32;
     fn ReleaseMutex(handle: Handle) -> i32;
+    fn CloseHandle(handle: Handle) -> i32;
+    fn GetCurrentProcess() -> Handle;
+    fn LocalFree(memory: Handle) -> Handle;
     fn GetLastError() -> u32;
+    fn GetFullPathNameW(
+        name: *const u16,
+        length: u32,
+        buffer: *mut u16,
+        file_part: *mut *mut u16,
+    ) -> u32;
+}
+
+#[link(name = "advapi32")]
+extern "system" {
+    fn OpenProcessToken(process: Handle, access: u32, token: *mut Handle) -> i32;
+    fn GetTokenInformation(
+        token: Handle,
+        class: u32,
+        information: *mut std::ffi::c_void,
+        length: u32,
+        returned: *mut u32,
+    ) -> i32;
+    fn GetSecurityInfo(
+        handle: Handle,
+        object_type: u32,
+        information: u32,
+        owner: *mut Handle,
+        group: *mut Handle,
+        dacl: *mut Handle,
+        sacl: *mut Handle,
+        descriptor: *mut Handle,
+    ) -> u32;
+    fn EqualSid(a: Handle, b: Handle) -> i32;
+    fn GetAce(acl: Handle, index: u32, ace: *mut Handle) -> i32;
+    fn GetSidSubAuthorityCount(sid: Handle) -> *mut u8;
+    fn GetSidSubAuthority(sid: Handle, index: u32) -> *mut u32;
 }
 
 const WAIT_OBJECT_0: u32 = 0;
 const WAIT_ABANDONED: u32 = 0x80;
+const ERROR_ALREADY_EXISTS: u32 = 183;
+const TOKEN_QUERY: u32 = 0x0008;
+const TOKEN_OWNER: u32 = 4;
+const TOKEN_INTEGRITY_LEVEL: u32 = 25;
+const SE_KERNEL_OBJECT: u32 = 6;
+const OWNER_SECURITY_INFORMATION: u32 = 0x1;
+const LABEL_SECURITY_INFORMATION: u32 = 0x10;
+const SYSTEM_MANDATORY_LABEL_ACE_TYPE: u8 = 0x11;
+const MEDIUM_LEVEL: u32 = 0x2000;
+/// Where an ACE's SID starts: its header (4 bytes) and access mask (4).
+const ACE_SID_OFFSET: usize = 8;
+/// Where an ACL's count of ACEs is: after revision, padding and size.
+const ACL_COUNT_OFFSET: usize = 4;
+
+/// What a call waits for the lock; only the crate's own tests shorten it.
+static WAIT_MS: std::sync::atomic::AtomicU32 = std::sync::atomic::AtomicU32::new(LOCK_WAIT_MS);
+
+#[cfg(feature = "test-hooks")]
+#[doc(hidden)]
+pub fn set_lock_wait_ms(ms: u32) {
+    WAIT_MS.store(ms, std::sync::atomic::Ordering::Relaxed);
+}
 
 /// The process-wide mutex, made on first use; only touched under `LOADED`.
 static NAMED: std::sync::atomic::AtomicUsize = std::sync::atomic::AtomicUsize::new(0);
 
 /// The named mutex, held until dropped.
 struct Named(Handle);
+
+/// The integrity level (the last sub-authority) of a label's SID.
+///
+/// # Safety
+/// `sid` is a valid SID.
+unsafe fn level(sid: Handle) -> u32 {
+    *GetSidSubAuthority(sid, u32::from(*GetSidSubAuthorityCount(sid)) - 1)
+}
+
+/// Whether `mutex`, found under the lock's name, is owned by the owner this
+/// process's token gives new objects and labelled no lower than they are
+/// (the lower of the token's level and medium). Anyone in the session can
+/// make an object under the name first, a low-integrity process of the same
+/// user too, and would hold every call hostage. Wine records no owner for
+/// objects of default security; Windows always does.
+fn own_mutex(mutex: Handle) -> bool {
+    // Room for a TOKEN_OWNER or TOKEN_MANDATORY_LABEL and its SID, aligned.
+    let mut owner_info = [0u64; 16];
+    let mut level_info = [0u64; 16];
+    let mut size = 0u32;
+    // SAFETY: a token of this process, queried into buffers of the size
+    // given and closed once read; the descriptor GetSecurityInfo allocates
+    // is freed once its owner and label are read.
+    unsafe {
+        let mut token: Handle = std::ptr::null_mut();
+        if OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &mut token) == 0 {
+            return false;
+        }
+        let known = GetTokenInformation(
+            token,
+            TOKEN_OWNER,
+            owner_info.as_mut_ptr().cast(),
+            std::mem::size_of_val(&owner_info) as u32,
+            &mut size,
+        ) != 0
+            && GetTokenInformation(
+                token,
+                TOKEN_INTEGRITY_LEVEL,
+                level_info.as_mut_ptr().cast(),
+                std::mem::size_of_val(&level_info) as u32,
+                &mut size,
+            ) != 0;
+        CloseHandle(token);
+        if !known {
+            return false;
+        }
+        // Both start with a pointer to their SID.
+        let token_owner = owner_info[0] as Handle;
+        let ours = level(level_info[0] as Handle).min(MEDIUM_LEVEL);
+        let mut owner: Handle = std::ptr::null_mut();
+        let mut sacl: Handle = std::ptr::null_mut();
+        let mut descriptor: Handle = std::ptr::null_mut();
+        if GetSecurityInfo(
+            mutex,
+            SE_KERNEL_OBJECT,
+            OWNER_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION,
+            &mut owner,
+            std::ptr::null_mut(),
+            std::ptr::null_mut(),
+            &mut sacl,
+            &mut descriptor,
+        ) != 0
+        {
+            return false;
+        }
+        let mut found = MEDIUM_LEVEL;
+        let count = if sacl.is_null() {
+            0
+        } else {
+            std::ptr::read_unaligned(sacl.cast::<u8>().add(ACL_COUNT_OFFSET).cast::<u16>())
+        };
+        for i in 0..u32::from(count) {
+            let mut ace: Handle = std::ptr::null_mut();
+            if GetAce(sacl, i, &mut ace) != 0
+                && *ace.cast::<u8>() == SYSTEM_MANDATORY_LABEL_ACE_TYPE
+            {
+                found = level(ace.cast::<u8>().add(ACE_SID_OFFSET).cast());
+                break;
+            }
+        }
+        let own = (owner.is_null() || EqualSid(owner, token_owner) != 0) && found >= ours;
+        LocalFree(descriptor);
+        own
+    }
+}
+
+fn lock_error(reason: String) -> Error {
+    Error::Enumeration { reason }
+}
 
 impl Named {
     fn take() -> Result<Named, Error> {
@@ -47,24 +201,31 @@ impl Named {
                 .chain(Some(0))
                 .collect();
             // SAFETY: the name is NUL-terminated UTF-16; no attributes means the
-            // token's default security.
+            // token's default security. A failure is not kept: the next call
+            // tries again, as the squatter may have gone.
             handle = unsafe { CreateMutexW(std::ptr::null_mut(), 0, name.as_ptr()) };
+            // SAFETY: reads this thread's last error.
+            let error = unsafe { GetLastError() };
             if handle.is_null() {
-                return Err(Error::Enumeration {
-                    // SAFETY: reads this thread's last error.
-                    reason: format!("no process lock: CreateMutexW failed with {}", unsafe {
-                        GetLastError()
-                    }),
-                });
+                return Err(lock_error(format!(
+                    "no process lock: CreateMutexW failed with {error}"
+                )));
+            }
+            if error == ERROR_ALREADY_EXISTS && !own_mutex(handle) {
+                // SAFETY: the handle just opened, not kept.
+                unsafe { CloseHandle(handle) };
+                return Err(lock_error(
+                    "no process lock: the mutex under its name is not this process's own".into(),
+                ));
             }
             NAMED.store(handle as usize, Ordering::Relaxed);
         }
         // SAFETY: a mutex handle of this process, never closed.
-        match unsafe { WaitForSingleObject(handle, LOCK_WAIT_MS) } {
+        match unsafe { WaitForSingleObject(handle, WAIT_MS.load(Ordering::Relaxed)) } {
             WAIT_OBJECT_0 | WAIT_ABANDONED => Ok(Named(handle)),
-            other => Err(Error::Enumeration {
-                reason: format!("no process lock: WaitForSingleObject gave {other:#x}"),
-            }),
+            other => Err(lock_error(format!(
+                "no process lock: WaitForSingleObject gave {other}"
+            ))),
         }
     }
 }
@@ -115,13 +276,15 @@ fn export<T: Copy>(library: &Library, path: &Path, name: &str) -> Result<T, Erro
 fn open(path: &Path) -> Result<Loaded, Error> {
     // SAFETY: the library's DllMain does nothing but keep its own module
     // handle; it has no initialisers to run.
-    let library = unsafe { Library::new(path) }.map_err(|err| Error::Load {
-        path: path.to_path_buf(),
-        message: match std::error::Error::source(&err) {
-            Some(cause) => format!("{err}: {cause}"),
-            None => err.to_string(),
-        },
-    })?;
+    let library = unsafe { libloading::os::windows::Library::load_with_flags(path, LOAD_FLAGS) }
+        .map(Library::from)
+        .map_err(|err| Error::Load {
+            path: path.to_path_buf(),
+            message: match std::error::Error::source(&err) {
+                Some(cause) => format!("{err}: {cause}"),
+                None => err.to_string(),
+            },
+        })?;
     Ok(Loaded {
         version: export(&library, path, "gpuinfo_version")?,
         last_error: export(&library, path, "gpuinfo_last_error")?,
@@ -247,17 +410,44 @@ pub fn vram_mb(index: usize) -> Result<u32, Error> {
     })
 }
 
+/// `path` made absolute as Windows itself does: a drive-relative one such as
+/// `C:x.dll`, which `Path::join` leaves relative, too.
+fn full_path(path: &Path) -> Result<PathBuf, Error> {
+    let wide: Vec<u16> = path
+        .as_os_str()
+        .encode_wide()
+        .chain(std::iter::once(0))
+        .collect();
+    let mut buffer: Vec<u16> = vec![0; 260];
+    loop {
+        // SAFETY: `wide` ends in a NUL and `buffer` has the length given.
+        let got = unsafe {
+            GetFullPathNameW(
+                wide.as_ptr(),
+                buffer.len() as u32,
+                buffer.as_mut_ptr(),
+                std::ptr::null_mut(),
+            )
+        } as usize;
+        if got == 0 {
+            return Err(Error::Load {
+                path: path.to_path_buf(),
+                message: format!(
+                    "GetFullPathNameW failed: {}",
+                    std::io::Error::last_os_error()
+                ),
+            });
+        }
+        if got < buffer.len() {
+            return Ok(PathBuf::from(OsString::from_wide(&buffer[..got])));
+        }
+        buffer.resize(got, 0);
+    }
+}
+
 pub fn load(path: &Path) -> Result<(), Error> {
     // A relative path would go through the DLL search order.
-    let path = if path.is_absolute() {
-        path.to_path_buf()
-    } else {
-        let here = std::env::current_dir().map_err(|err| Error::Load {
-            path: path.to_path_buf(),
-            message: format!("the current directory is unknown: {err}"),
-        })?;
-        here.join(path)
-    };
+    let path = full_path(path)?;
     let mut loaded = lock();
     // The library loaded before goes only once this one is usable.
     *loaded = Some(open(&path)?);

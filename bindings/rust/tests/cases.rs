@@ -5,7 +5,9 @@
 
 mod common;
 
-use common::{attach_seam, call, check_error, seam_for, Case, NEVER_INDEXES};
+use common::{
+    attach_seam, call, check_error, lock_free_elsewhere, seam_for, wide, Case, NEVER_INDEXES,
+};
 use quillmar_gpuinfo::{Adapter, Error};
 
 fn reachable(case: &Case, reason_before: &str) {
@@ -134,46 +136,144 @@ fn sequence() {
     }
 }
 
+type Handle = *mut std::ffi::c_void;
+
 #[link(name = "kernel32")]
 extern "system" {
     fn CreateEventW(
-        attributes: *mut std::ffi::c_void,
+        attributes: Handle,
         manual_reset: i32,
         initial_state: i32,
         name: *const u16,
-    ) -> *mut std::ffi::c_void;
+    ) -> Handle;
+    fn CreateMutexW(attributes: Handle, initial_owner: i32, name: *const u16) -> Handle;
+    fn ReleaseMutex(handle: Handle) -> i32;
+    fn CloseHandle(handle: Handle) -> i32;
+    fn LocalFree(memory: Handle) -> Handle;
 }
 
-/// An event made under the lock's name before the crate's first call (by
-/// anyone who guessed the name) leaves it no mutex: every call is an
-/// `Error::Enumeration` for the lock, none runs unlocked. A process of its
-/// own, as the lock is made once.
+#[link(name = "advapi32")]
+extern "system" {
+    fn ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        sddl: *const u16,
+        revision: u32,
+        descriptor: *mut Handle,
+        size: *mut u32,
+    ) -> i32;
+}
+
+#[repr(C)]
+struct SecurityAttributes {
+    length: u32,
+    descriptor: Handle,
+    inherit: i32,
+}
+
+const SDDL_REVISION_1: u32 = 1;
+
+/// A handle that may cross to the squatter's thread and back.
+struct Planted(Handle);
+// SAFETY: a kernel handle, valid on any thread of the process.
+unsafe impl Send for Planted {}
+
+/// One row of the squatter table (GPUINFO_SQUATTER names it), in a process
+/// of its own: the object is planted before the crate's first call, which
+/// must fail with the row's reason or succeed; once the squatter lets go,
+/// the next call must succeed. Each successful call leaves the lock free.
 #[test]
-fn foreign_lock() {
-    let name: Vec<u16> = quillmar_gpuinfo::lock_name(std::process::id())
-        .encode_utf16()
-        .chain(Some(0))
-        .collect();
-    // SAFETY: the name is NUL-terminated UTF-16; the event lives as long as
-    // the process.
-    let event = unsafe { CreateEventW(std::ptr::null_mut(), 1, 0, name.as_ptr()) };
-    assert!(!event.is_null(), "CreateEventW failed");
-    type Call = fn() -> Result<(), Error>;
-    let calls: [(&str, Call); 6] = [
-        ("version", || quillmar_gpuinfo::version().map(drop)),
-        ("last_error", || quillmar_gpuinfo::last_error().map(drop)),
-        ("report", || quillmar_gpuinfo::report().map(drop)),
-        ("adapters", || quillmar_gpuinfo::adapters().map(drop)),
-        ("adapter_count", || {
-            quillmar_gpuinfo::adapter_count().map(drop)
-        }),
-        ("vram_mb", || quillmar_gpuinfo::vram_mb(0).map(drop)),
-    ];
-    for (call, run) in calls {
-        match run() {
-            Err(Error::Enumeration { reason })
-                if reason.starts_with("no process lock: CreateMutexW failed") => {}
-            other => panic!("{call} under a foreign lock name: {other:?}"),
+fn squatter() {
+    let table = common::table();
+    let name = std::env::var("GPUINFO_SQUATTER").expect("GPUINFO_SQUATTER names the row");
+    let row = table
+        .lock
+        .squatters
+        .iter()
+        .find(|r| r.name == name)
+        .expect("a row of the table");
+    quillmar_gpuinfo::set_lock_wait_ms(table.lock.test_wait_ms);
+    let lock_name = wide(&quillmar_gpuinfo::lock_name(std::process::id()));
+    let (release_tx, release_rx) = std::sync::mpsc::channel::<()>();
+    let mut holder = None;
+    // SAFETY: NUL-terminated names and SDDL; the descriptor is freed once used.
+    let planted = unsafe {
+        match row.makes.as_str() {
+            "event" => Planted(CreateEventW(std::ptr::null_mut(), 1, 0, lock_name.as_ptr())),
+            "mutex" => {
+                let sddl = wide(row.sddl.as_deref().expect("a mutex row has its sddl"));
+                let mut descriptor: Handle = std::ptr::null_mut();
+                assert_ne!(
+                    ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                        sddl.as_ptr(),
+                        SDDL_REVISION_1,
+                        &mut descriptor,
+                        std::ptr::null_mut()
+                    ),
+                    0,
+                    "unreadable SDDL"
+                );
+                let mut attributes = SecurityAttributes {
+                    length: std::mem::size_of::<SecurityAttributes>() as u32,
+                    descriptor,
+                    inherit: 0,
+                };
+                let mutex = CreateMutexW(
+                    (&mut attributes as *mut SecurityAttributes).cast(),
+                    0,
+                    lock_name.as_ptr(),
+                );
+                LocalFree(descriptor);
+                Planted(mutex)
+            }
+            "held" | "abandoned" => {
+                // Held by a thread that keeps it until told, or ends holding it.
+                let held = row.makes == "held";
+                let (made_tx, made_rx) = std::sync::mpsc::channel();
+                let name = lock_name;
+                let thread = std::thread::spawn(move || {
+                    let mutex = CreateMutexW(std::ptr::null_mut(), 1, name.as_ptr());
+                    made_tx.send(Planted(mutex)).unwrap();
+                    if held {
+                        // Told by the sender's drop.
+                        let _ = release_rx.recv();
+                        ReleaseMutex(mutex);
+                    }
+                });
+                let mutex = made_rx.recv().unwrap();
+                if held {
+                    holder = Some(thread);
+                } else {
+                    thread.join().unwrap();
+                }
+                mutex
+            }
+            other => panic!("no squatter kind {other}"),
         }
+    };
+    assert!(!planted.0.is_null(), "the squatter's object was not made");
+
+    let got = quillmar_gpuinfo::version();
+    match (&row.error, &got) {
+        (Some(want), Err(Error::Enumeration { reason })) => assert_eq!(reason, want),
+        (None, Ok(_)) => assert!(
+            lock_free_elsewhere(),
+            "the lock is still held after the call"
+        ),
+        _ => panic!(
+            "{}: version() gave {got:?}, the table says {:?}",
+            row.name, row.error
+        ),
     }
+
+    drop(release_tx);
+    if let Some(thread) = holder {
+        thread.join().unwrap();
+    }
+    // SAFETY: the squatter's own handle, not used again.
+    unsafe { CloseHandle(planted.0) };
+    let again = quillmar_gpuinfo::version();
+    assert!(again.is_ok(), "once the squatter has gone: {again:?}");
+    assert!(
+        lock_free_elsewhere(),
+        "the lock is still held after the call"
+    );
 }

@@ -6,6 +6,7 @@
 //
 //   Quillmar.GpuInfo.WindowsTests --seam          every case the seam can give
 //   Quillmar.GpuInfo.WindowsTests --case <name>   one reachable case, through the system's own DXGI
+//   Quillmar.GpuInfo.WindowsTests --squatter <name>  one row of the lock's squatter table
 using System;
 using System.Collections.Generic;
 using System.IO;
@@ -113,42 +114,161 @@ namespace Quillmar.Graphics.Tests
         [DllImport("kernel32", CharSet = CharSet.Unicode, SetLastError = true)]
         private static extern IntPtr CreateEventW(IntPtr attributes, bool manualReset, bool initialState, string name);
 
+        [DllImport("kernel32", CharSet = CharSet.Unicode, SetLastError = true)]
+        private static extern IntPtr CreateMutexW(ref SecurityAttributes attributes, bool initialOwner, string name);
+
+        [DllImport("kernel32", CharSet = CharSet.Unicode, SetLastError = true)]
+        private static extern IntPtr CreateMutexW(IntPtr attributes, bool initialOwner, string name);
+
+        [DllImport("kernel32", CharSet = CharSet.Unicode, SetLastError = true)]
+        private static extern IntPtr OpenMutexW(uint access, bool inherit, string name);
+
+        [DllImport("kernel32")]
+        private static extern uint WaitForSingleObject(IntPtr handle, uint ms);
+
+        [DllImport("kernel32")]
+        private static extern bool ReleaseMutex(IntPtr handle);
+
+        [DllImport("kernel32")]
+        private static extern bool CloseHandle(IntPtr handle);
+
+        [DllImport("kernel32")]
+        private static extern IntPtr LocalFree(IntPtr memory);
+
+        [DllImport("advapi32", CharSet = CharSet.Unicode, SetLastError = true)]
+        private static extern bool ConvertStringSecurityDescriptorToSecurityDescriptorW(string sddl, uint revision,
+            out IntPtr descriptor, IntPtr size);
+
+        [StructLayout(LayoutKind.Sequential)]
+        private struct SecurityAttributes
+        {
+            public int Length;
+            public IntPtr Descriptor;
+            public int Inherit;
+        }
+
+        private const uint Synchronize = 0x00100000, MutexModifyState = 0x0001;
+        private const uint WaitObject0 = 0, WaitAbandoned = 0x80;
+        private const uint SddlRevision1 = 1;
+
+        private static string LockName(JsonElement lockRule) => lockRule.GetProperty("name").GetString()!
+            .Replace("{pid}", Environment.ProcessId.ToString(System.Globalization.CultureInfo.InvariantCulture));
+
+        /// <summary>Whether another thread takes the lock at once: the call before let go of it.</summary>
+        private static bool LockFreeElsewhere(string name)
+        {
+            bool taken = false;
+            var other = new System.Threading.Thread(() =>
+            {
+                IntPtr mutex = OpenMutexW(Synchronize | MutexModifyState, false, name);
+                if (mutex == IntPtr.Zero)
+                    return;
+                uint got = WaitForSingleObject(mutex, 0);
+                taken = got == WaitObject0 || got == WaitAbandoned;
+                if (taken)
+                    ReleaseMutex(mutex);
+                CloseHandle(mutex);
+            });
+            other.Start();
+            other.Join();
+            return taken;
+        }
+
         /// <summary>
-        /// An event made under the lock's name before the binding's first call (by
-        /// anyone who guessed the name) leaves it no mutex: every call throws
-        /// GpuInfoException for the lock, none runs unlocked. A process of its
-        /// own, as the binding makes its lock once.
+        /// One row of the squatter table (cases.json "lock" "squatters"), in a
+        /// process of its own as the binding keeps its mutex once it has one:
+        /// the object is planted before the first call, which must throw
+        /// GpuInfoException with the row's reason or succeed; once the squatter
+        /// lets go, the next call must succeed, and each success leaves the lock free.
         /// </summary>
-        private static int ForeignLock()
+        private static int Squatter(string rowName)
         {
             using JsonDocument table = JsonDocument.Parse(File.ReadAllBytes(Seam.Beside("cases.json")));
-            string name = table.RootElement.GetProperty("lock").GetProperty("name").GetString()!
-                .Replace("{pid}", Environment.ProcessId.ToString(System.Globalization.CultureInfo.InvariantCulture));
-            if (CreateEventW(IntPtr.Zero, true, false, name) == IntPtr.Zero)
-                throw new CheckFailed("CreateEventW failed with " + Marshal.GetLastWin32Error());
-            foreach ((string call, Action run) in Checks.EveryCall)
+            JsonElement lockRule = table.RootElement.GetProperty("lock");
+            JsonElement row = lockRule.GetProperty("squatters").EnumerateArray()
+                .First(r => r.GetProperty("name").GetString() == rowName);
+            string makes = row.GetProperty("makes").GetString()!;
+            string? error = row.TryGetProperty("error", out JsonElement e) ? e.GetString() : null;
+            Type processLock = typeof(GpuInfo).Assembly.GetType("Quillmar.Graphics.ProcessLock")
+                               ?? throw new CheckFailed("no ProcessLock");
+            (processLock.GetField("waitMs", BindingFlags.NonPublic | BindingFlags.Static)
+             ?? throw new CheckFailed("no ProcessLock.waitMs")).SetValue(null, lockRule.GetProperty("test_wait_ms").GetUInt32());
+            string name = LockName(lockRule);
+            IntPtr planted = IntPtr.Zero;
+            System.Threading.Thread? holder = null;
+            using var made = new System.Threading.ManualResetEventSlim();
+            using var release = new System.Threading.ManualResetEventSlim();
+            switch (makes)
             {
-                Test(call + " under a foreign lock name", () =>
-                {
-                    try
+                case "event":
+                    planted = CreateEventW(IntPtr.Zero, true, false, name);
+                    break;
+                case "mutex":
+                    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(row.GetProperty("sddl").GetString()!,
+                            SddlRevision1, out IntPtr descriptor, IntPtr.Zero))
+                        throw new CheckFailed("unreadable SDDL");
+                    var attributes = new SecurityAttributes
                     {
-                        run();
-                    }
-                    catch (GpuInfoException e) when (e.Reason.StartsWith("no process lock: CreateMutexW failed", StringComparison.Ordinal))
+                        Length = Marshal.SizeOf<SecurityAttributes>(), Descriptor = descriptor, Inherit = 0,
+                    };
+                    planted = CreateMutexW(ref attributes, false, name);
+                    LocalFree(descriptor);
+                    break;
+                case "held":
+                case "abandoned":
+                    // Held by a thread that keeps it until told, or ends holding it.
+                    holder = new System.Threading.Thread(() =>
                     {
-                        return;
-                    }
-                    throw new CheckFailed("no GpuInfoException for the lock");
-                });
+                        planted = CreateMutexW(IntPtr.Zero, true, name);
+                        made.Set();
+                        if (makes == "held")
+                        {
+                            release.Wait();
+                            ReleaseMutex(planted);
+                        }
+                    });
+                    holder.Start();
+                    made.Wait();
+                    if (makes == "abandoned")
+                        holder.Join();
+                    break;
+                default:
+                    throw new CheckFailed("no squatter kind " + makes);
             }
+            if (planted == IntPtr.Zero)
+                throw new CheckFailed("the squatter's object was not made");
+            Test(rowName + ": the first call", () =>
+            {
+                string? got = null;
+                try
+                {
+                    Checks.Equal(Checks.PackageVersion, GpuInfo.Version, "Version");
+                }
+                catch (GpuInfoException thrown)
+                {
+                    got = thrown.Reason;
+                }
+                Checks.Equal(error, got, "the lock's failure");
+                if (got == null && !LockFreeElsewhere(name))
+                    throw new CheckFailed("the lock is still held after the call");
+            });
+            release.Set();
+            holder?.Join();
+            CloseHandle(planted);
+            Test(rowName + ": the call once the squatter has gone", () =>
+            {
+                Checks.Equal(Checks.PackageVersion, GpuInfo.Version, "Version");
+                if (!LockFreeElsewhere(name))
+                    throw new CheckFailed("the lock is still held after the call");
+            });
             Console.WriteLine($"{passed} passed, {failed} failed");
             return failed == 0 ? 0 : 1;
         }
 
         private static int Main(string[] args)
         {
-            if (args.Length == 1 && args[0] == "--foreign-lock")
-                return ForeignLock();
+            if (args.Length == 2 && args[0] == "--squatter")
+                return Squatter(args[1]);
             CaseFile cases = CaseFile.Read(Seam.Beside("cases.json"));
             Console.WriteLine($"{RuntimeInformation.FrameworkDescription}, {RuntimeInformation.OSDescription}, " +
                               $"{RuntimeInformation.ProcessArchitecture}");
@@ -189,6 +309,29 @@ namespace Quillmar.Graphics.Tests
                     Test("sequence: " + q.Name, () => Checks.Run(q, seam));
                 foreach (string path in cases.LoadErrorPaths)
                     Test("cannot load: " + path, () => Checks.LoadFails(path, AppContext.BaseDirectory, seam));
+                string lockName;
+                using (JsonDocument table = JsonDocument.Parse(File.ReadAllBytes(Seam.Beside("cases.json"))))
+                    lockName = LockName(table.RootElement.GetProperty("lock"));
+                foreach (string scenario in new[] { "example", "missing" })
+                {
+                    Test("after every call another thread takes the lock at once: " + scenario, () =>
+                    {
+                        seam.Use(scenario);
+                        foreach ((string call, Action run) in Checks.EveryCall)
+                        {
+                            try
+                            {
+                                run();
+                            }
+                            catch (GpuInfoException)
+                            {
+                                // What it throws is the cases' business; here only the lock.
+                            }
+                            if (!LockFreeElsewhere(lockName))
+                                throw new CheckFailed("the lock is still held after " + call);
+                        }
+                    });
+                }
                 Test($"{Threads} threads x {CallsEach} calls of Adapters() on a changing report", () =>
                 {
                     Generation rule = cases.Changing ?? throw new CheckFailed("no changing case in the table");
@@ -204,7 +347,7 @@ namespace Quillmar.Graphics.Tests
             }
             else
             {
-                Console.Error.WriteLine("usage: Quillmar.GpuInfo.WindowsTests --seam | --case <name> | --foreign-lock");
+                Console.Error.WriteLine("usage: Quillmar.GpuInfo.WindowsTests --seam | --case <name> | --squatter <name>");
                 return 2;
             }
             Console.WriteLine($"{passed} passed, {failed} failed");

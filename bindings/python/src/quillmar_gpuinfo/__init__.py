@@ -8,9 +8,11 @@ call here runs under one lock and copies its text before releasing it.
 On Windows that lock is the named mutex "Local\\quillmar-dxgi-gpu-info-<pid>",
 which every binding of the library takes, so sub-interpreters, other copies
 of this package and other languages in the same process are kept apart too.
-It is made with the process token's default security, so another user's
-object of that name can't be opened; one held for longer than LOCK_WAIT_MS
-(which no call of the library takes) raises GpuInfoError rather than hang.
+It is made with the process token's default security; an object already
+under the name that is no mutex, or not owned and labelled as this process's
+own objects are, raises GpuInfoError at once, and the next call tries again.
+One held for longer than LOCK_WAIT_MS (which no call of the library takes)
+raises GpuInfoError rather than hang.
 """
 import ctypes
 import json
@@ -36,6 +38,19 @@ LOCK_NAME = "Local\\quillmar-dxgi-gpu-info-{pid}"
 LOCK_WAIT_MS = 30000
 _WAIT_OBJECT_0 = 0
 _WAIT_ABANDONED = 0x80
+# The DLL's own imports come from System32 alone, never the search order.
+_LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR = 0x100
+_LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
+_ERROR_ALREADY_EXISTS = 183
+_TOKEN_QUERY = 0x0008
+_TOKEN_OWNER = 4
+_TOKEN_INTEGRITY_LEVEL = 25
+_SE_KERNEL_OBJECT = 6
+_OWNER_SECURITY_INFORMATION = 0x1
+_LABEL_SECURITY_INFORMATION = 0x10
+_SYSTEM_MANDATORY_LABEL_ACE_TYPE = 0x11
+_MEDIUM_LEVEL = 0x2000
+_ACE_SID_OFFSET = 8  # ACE_HEADER (4 bytes) and the access mask (4)
 
 StrPath = Union[str, "os.PathLike[str]"]
 
@@ -71,7 +86,7 @@ class _Library:
 
     def __init__(self, path: str) -> None:
         try:
-            library = ctypes.CDLL(path)
+            library = ctypes.CDLL(path, winmode=_LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | _LOAD_LIBRARY_SEARCH_SYSTEM32)
         except OSError as error:
             raise GpuInfoError(f"cannot load {path}: {error}") from None
         self.version: Callable[[], Optional[bytes]] = self._bind(library, path, "gpuinfo_version", ctypes.c_char_p)
@@ -98,45 +113,130 @@ def lock_name(pid: Optional[int] = None) -> str:
     return LOCK_NAME.format(pid=os.getpid() if pid is None else pid)
 
 
+class _NamedMutex:
+    """The named mutex that covers the process, with kernel32's and
+    advapi32's functions bound once, so letting go needs no lookup that
+    could fail or be interrupted half-way."""
+
+    def __init__(self) -> None:
+        c = ctypes
+        handle, dword = c.c_void_p, c.c_uint32
+        kernel32 = c.WinDLL("kernel32", use_last_error=True)  # type: ignore[attr-defined]
+        advapi32 = c.WinDLL("advapi32", use_last_error=True)  # type: ignore[attr-defined]
+
+        def bind(library: Any, name: str, result: Any, *arguments: Any) -> Any:
+            function = getattr(library, name)
+            function.restype = result
+            function.argtypes = arguments
+            return function
+
+        self._create = bind(kernel32, "CreateMutexW", handle, handle, c.c_int, c.c_wchar_p)
+        self._wait = bind(kernel32, "WaitForSingleObject", dword, handle, dword)
+        self._release = bind(kernel32, "ReleaseMutex", c.c_int, handle)
+        self._close = bind(kernel32, "CloseHandle", c.c_int, handle)
+        self._local_free = bind(kernel32, "LocalFree", handle, handle)
+        self._current_process = bind(kernel32, "GetCurrentProcess", handle)
+        self._open_token = bind(advapi32, "OpenProcessToken", c.c_int, handle, dword, c.POINTER(handle))
+        self._token_information = bind(advapi32, "GetTokenInformation", c.c_int, handle, c.c_int, c.c_void_p, dword,
+                                       c.POINTER(dword))
+        self._security_info = bind(advapi32, "GetSecurityInfo", dword, handle, c.c_int, dword, c.POINTER(handle),
+                                   handle, handle, c.POINTER(handle), c.POINTER(handle))
+        self._equal_sid = bind(advapi32, "EqualSid", c.c_int, handle, handle)
+        self._get_ace = bind(advapi32, "GetAce", c.c_int, handle, dword, c.POINTER(handle))
+        self._sub_authority_count = bind(advapi32, "GetSidSubAuthorityCount", c.POINTER(c.c_ubyte), handle)
+        self._sub_authority = bind(advapi32, "GetSidSubAuthority", c.POINTER(dword), handle, dword)
+        self._mutex: Optional[int] = None
+
+    def _level(self, sid: Any) -> int:
+        return int(self._sub_authority(sid, self._sub_authority_count(sid)[0] - 1)[0])
+
+    def _own(self, mutex: int) -> bool:
+        """Whether the mutex found under the name is owned by the owner this
+        process's token gives new objects and labelled no lower than they are
+        (the lower of its level and medium). Wine records no owner for
+        objects of default security; Windows always does."""
+        c = ctypes
+        token = c.c_void_p()
+        if not self._open_token(self._current_process(), _TOKEN_QUERY, c.byref(token)):
+            return False
+        owner_info = c.create_string_buffer(256)
+        level_info = c.create_string_buffer(256)
+        size = c.c_uint32()
+        known = (self._token_information(token, _TOKEN_OWNER, owner_info, len(owner_info), c.byref(size))
+                 and self._token_information(token, _TOKEN_INTEGRITY_LEVEL, level_info, len(level_info), c.byref(size)))
+        self._close(token)
+        if not known:
+            return False
+        # Both start with a pointer to their SID.
+        token_owner = c.c_void_p.from_buffer(owner_info).value
+        ours = min(self._level(c.c_void_p.from_buffer(level_info).value), _MEDIUM_LEVEL)
+        owner, sacl, descriptor = c.c_void_p(), c.c_void_p(), c.c_void_p()
+        if self._security_info(mutex, _SE_KERNEL_OBJECT, _OWNER_SECURITY_INFORMATION | _LABEL_SECURITY_INFORMATION,
+                               c.byref(owner), None, None, c.byref(sacl), c.byref(descriptor)) != 0:
+            return False
+        try:
+            if owner.value and not self._equal_sid(owner, token_owner):
+                return False
+            level = _MEDIUM_LEVEL
+            # ACL: revision, padding, size (2 bytes), ACE count (2 bytes).
+            count = c.c_uint16.from_address(sacl.value + 4).value if sacl.value else 0
+            for i in range(count):
+                ace = c.c_void_p()
+                at = ace.value if self._get_ace(sacl, i, c.byref(ace)) else None
+                if at and c.c_ubyte.from_address(at).value == _SYSTEM_MANDATORY_LABEL_ACE_TYPE:
+                    level = self._level(at + _ACE_SID_OFFSET)
+                    break
+            return level >= ours
+        finally:
+            self._local_free(descriptor)
+
+    def _made(self) -> int:
+        """The mutex, made or checked once it is good; a failure is not kept."""
+        if self._mutex is None:
+            mutex = self._create(None, 0, lock_name())
+            if not mutex:
+                raise GpuInfoError(f"no process lock: CreateMutexW failed with {ctypes.get_last_error()}")  # type: ignore[attr-defined]
+            if ctypes.get_last_error() == _ERROR_ALREADY_EXISTS and not self._own(mutex):  # type: ignore[attr-defined]
+                self._close(mutex)
+                raise GpuInfoError("no process lock: the mutex under its name is not this process's own")
+            self._mutex = mutex
+        return self._mutex
+
+    def hold(self) -> None:
+        got = self._wait(self._made(), LOCK_WAIT_MS)
+        if got not in (_WAIT_OBJECT_0, _WAIT_ABANDONED):
+            raise GpuInfoError(f"no process lock: WaitForSingleObject gave {got}")
+
+    def let_go(self) -> None:
+        if not self._release(self._mutex):
+            raise GpuInfoError(f"no process lock: ReleaseMutex failed with {ctypes.get_last_error()}")  # type: ignore[attr-defined]
+
+
 class _ProcessLock:
     """Held across each call and the copy of its text: a thread lock for this
-    interpreter, and on Windows the named mutex that covers the process."""
+    interpreter, and on Windows the named mutex that covers the process.
+    Both are let go of in `finally`, so an exception (a KeyboardInterrupt
+    too) raised in the call or while letting go leaves neither held."""
 
     def __init__(self) -> None:
         self._threads = threading.RLock()
-        self._mutex: Optional[int] = None
-
-    def _named(self) -> Any:
-        kernel32 = ctypes.WinDLL("kernel32", use_last_error=True)  # type: ignore[attr-defined]
-        kernel32.CreateMutexW.restype = ctypes.c_void_p
-        kernel32.CreateMutexW.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_wchar_p]
-        kernel32.WaitForSingleObject.restype = ctypes.c_uint32
-        kernel32.WaitForSingleObject.argtypes = [ctypes.c_void_p, ctypes.c_uint32]
-        kernel32.ReleaseMutex.argtypes = [ctypes.c_void_p]
-        if self._mutex is None:
-            handle = kernel32.CreateMutexW(None, 0, lock_name())
-            if not handle:
-                raise GpuInfoError(f"no process lock: CreateMutexW failed with {ctypes.get_last_error()}")  # type: ignore[attr-defined]
-            self._mutex = handle
-        return kernel32
+        self._named = _NamedMutex() if sys.platform == "win32" else None
 
     def __enter__(self) -> None:
         self._threads.acquire()
-        if sys.platform != "win32":
-            return
         try:
-            kernel32 = self._named()
-            got = kernel32.WaitForSingleObject(self._mutex, LOCK_WAIT_MS)
-            if got not in (_WAIT_OBJECT_0, _WAIT_ABANDONED):
-                raise GpuInfoError(f"no process lock: WaitForSingleObject gave {got}")
+            if self._named is not None:
+                self._named.hold()
         except BaseException:
             self._threads.release()
             raise
 
     def __exit__(self, *exc: Any) -> None:
-        if sys.platform == "win32":
-            ctypes.WinDLL("kernel32").ReleaseMutex(ctypes.c_void_p(self._mutex))
-        self._threads.release()
+        try:
+            if self._named is not None:
+                self._named.let_go()
+        finally:
+            self._threads.release()
 
 
 _lock = _ProcessLock()

@@ -90,6 +90,19 @@ pub struct Table {
 pub struct Lock {
     pub name: String,
     pub wait_ms: u32,
+    pub test_wait_ms: u32,
+    pub squatters: Vec<Squatter>,
+}
+
+/// An object planted under the lock's name before the first call: `makes`
+/// "event", "mutex" (with the security descriptor `sddl`), "held" or
+/// "abandoned"; the call fails with `error` as its reason, or succeeds.
+#[derive(Deserialize)]
+pub struct Squatter {
+    pub name: String,
+    pub makes: String,
+    pub sddl: Option<String>,
+    pub error: Option<String>,
 }
 
 /// One scenario: the adapters the report must list, or only how many (the
@@ -231,6 +244,12 @@ pub fn seam_for(scenario: &str) -> Seam {
 /// `None` overall for an index a usize can't hold (a negative one): the
 /// type rules those calls out.
 pub fn call(name: &str, index: Option<i64>) -> Option<Result<Option<u64>, Error>> {
+    let got = call_only(name, index);
+    assert!(lock_free_elsewhere(), "the lock is still held after {name}");
+    got
+}
+
+fn call_only(name: &str, index: Option<i64>) -> Option<Result<Option<u64>, Error>> {
     Some(match name {
         "report" => quillmar_gpuinfo::report().map(|_| None),
         "adapters" => quillmar_gpuinfo::adapters().map(|_| None),
@@ -278,3 +297,47 @@ pub fn expected_vram(adapter: &Adapter) -> u32 {
 /// Indexes no adapter can have: at the edge of the C int and past it
 /// (1 << 32 would reach the library as 0 if it were cut short).
 pub const NEVER_INDEXES: [usize; 4] = [i32::MAX as usize, 1 << 32, (1 << 32) + 1, usize::MAX];
+
+type Handle = *mut std::ffi::c_void;
+
+#[link(name = "kernel32")]
+extern "system" {
+    fn OpenMutexW(access: u32, inherit: i32, name: *const u16) -> Handle;
+    fn WaitForSingleObject(handle: Handle, milliseconds: u32) -> u32;
+    fn ReleaseMutex(handle: Handle) -> i32;
+    fn CloseHandle(handle: Handle) -> i32;
+}
+
+const SYNCHRONIZE: u32 = 0x0010_0000;
+const MUTEX_MODIFY_STATE: u32 = 0x0001;
+const WAIT_OBJECT_0: u32 = 0;
+const WAIT_ABANDONED: u32 = 0x80;
+
+/// `text` as a NUL-terminated UTF-16 string.
+pub fn wide(text: &str) -> Vec<u16> {
+    text.encode_utf16().chain(Some(0)).collect()
+}
+
+/// Whether another thread takes the lock at once: the call before let go
+/// of it on its own thread.
+pub fn lock_free_elsewhere() -> bool {
+    std::thread::spawn(|| {
+        let name = wide(&quillmar_gpuinfo::lock_name(std::process::id()));
+        // SAFETY: the name is NUL-terminated; the handle is closed here.
+        unsafe {
+            let mutex = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, 0, name.as_ptr());
+            if mutex.is_null() {
+                return false;
+            }
+            let got = WaitForSingleObject(mutex, 0);
+            let taken = got == WAIT_OBJECT_0 || got == WAIT_ABANDONED;
+            if taken {
+                ReleaseMutex(mutex);
+            }
+            CloseHandle(mutex);
+            taken
+        }
+    })
+    .join()
+    .unwrap()
+}

@@ -1,6 +1,7 @@
 package com.quillmar.gpuinfo;
 
 import com.sun.jna.Function;
+import com.sun.jna.Library;
 import com.sun.jna.NativeLibrary;
 import com.sun.jna.Platform;
 import com.sun.jna.Pointer;
@@ -38,6 +39,9 @@ public final class GpuInfo {
     // Only reached if the library failed without saying why.
     private static final String UNKNOWN_REASON = "adapter enumeration failed";
     private static final Object[] NO_ARGUMENTS = {};
+    // LoadLibraryExW's flags: the DLL's own imports come from System32 alone.
+    private static final int LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR = 0x100;
+    private static final int LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800;
 
     /** The library's five calls, looked up when it is loaded. */
     private record Calls(Function version, Function lastError, Function getJson,
@@ -74,7 +78,9 @@ public final class GpuInfo {
         String file = path.toAbsolutePath().toString();
         NativeLibrary library;
         try {
-            library = NativeLibrary.getInstance(file);
+            library = NativeLibrary.getInstance(file, Platform.isWindows()
+                    ? Map.of(Library.OPTION_OPEN_FLAGS, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32)
+                    : Map.of());
         } catch (UnsatisfiedLinkError e) {
             throw new GpuInfoException("cannot load " + file + ": " + e.getMessage(), e);
         }

@@ -35,6 +35,8 @@ import org.junit.jupiter.params.provider.MethodSource;
  */
 @DisabledOnOs(value = OS.WINDOWS, disabledReason = "the stand-in is a Linux build; SystemDxgiTest runs there")
 class GpuInfoTest {
+    /** How long another thread may take to enter a monitor nobody holds. */
+    private static final long LOCK_CHECK_MS = 10000;
     @BeforeAll
     static void loadStandIn() {
         GpuInfo.load(StandIn.LIBRARY);
@@ -106,6 +108,37 @@ class GpuInfoTest {
         assertEquals((String) StandIn.lock().get("name"), ProcessLock.NAME_PATTERN);
         assertEquals(((Long) StandIn.lock().get("wait_ms")).intValue(), ProcessLock.WAIT_MS);
         assertEquals(((String) StandIn.lock().get("name")).replace("{pid}", "4242"), ProcessLock.name(4242));
+    }
+
+    /** Another thread takes the binding's lock at once after every call, failed ones too. */
+    @ParameterizedTest(name = "{0} {1}")
+    @MethodSource("errors")
+    void everyCallLetsGoOfTheLock(Case c, Call call) throws InterruptedException {
+        use(c);
+        assertThrows(call.thrown(), call::invoke);
+        assertFreeElsewhere();
+        GpuInfo.version();
+        assertFreeElsewhere();
+        GpuInfo.lastError();
+        assertFreeElsewhere();
+    }
+
+    private static void assertFreeElsewhere() throws InterruptedException {
+        boolean[] taken = {false};
+        Thread other = new Thread(() -> {
+            synchronized (GpuInfo.class) {
+                taken[0] = true;
+            }
+        });
+        other.start();
+        other.join(LOCK_CHECK_MS);
+        assertTrue(taken[0], "another thread could not take the lock");
+    }
+
+    /** The locked section of a platform thread runs where it was called; before JDK 19 none is virtual. */
+    @Test
+    void aPlatformThreadIsNotVirtual() {
+        assertTrue(!ProcessLock.isVirtual(Thread.currentThread()));
     }
 
     @ParameterizedTest(name = "{0}")
