@@ -61,6 +61,9 @@ def compile_all(args, files):
         base += ["-imsvc", d]
     base += [f"-I{os.path.join(args.source, d)}" for d in INCLUDES]
     base += [f"/D{d}" for d in WINE_HEADER_FIXES]
+    # What the build defines for the tests: the version they expect.
+    with open(os.path.join(args.source, "VERSION"), encoding="utf-8") as f:
+        base.append(f'/DGPUINFO_EXPECTED_VERSION="{f.readline().strip()}"')
     for rel in files:
         if rel in LEFT_OUT and not args.only:
             print(f"left out {rel}: {LEFT_OUT[rel]}")
