@@ -17,11 +17,8 @@ import (
 // lead to the cached copy and of the image it maps (see loadEmbedded).
 
 var (
-	advapi32                  = syscall.NewLazyDLL("advapi32.dll")
 	convertStringSD           = advapi32.NewProc("ConvertStringSecurityDescriptorToSecurityDescriptorW")
-	getSecurityInfo           = advapi32.NewProc("GetSecurityInfo")
 	createDirectoryW          = kernel32.NewProc("CreateDirectoryW")
-	localFree                 = kernel32.NewProc("LocalFree")
 	getFinalPathNameByHandleW = kernel32.NewProc("GetFinalPathNameByHandleW")
 	getMappedFileNameW        = kernel32.NewProc("K32GetMappedFileNameW")
 )
@@ -34,10 +31,8 @@ const (
 	fileAttributeReparsePoint = 0x400
 	fileFlagBackupSemantics   = 0x02000000 // needed to open a folder
 	fileFlagOpenReparsePoint  = 0x00200000 // the link itself, not its target
-	errorAlreadyExists        = 183
 
 	seFileObject              = 1 // SE_OBJECT_TYPE
-	ownerSecurityInformation  = 0x1
 	daclSecurityInformation   = 0x4
 	sddlRevision1             = 1
 	accessAllowedAceType      = 0x0

@@ -34,6 +34,15 @@ var (
 	createMutexW        = kernel32.NewProc("CreateMutexW")
 	waitForSingleObject = kernel32.NewProc("WaitForSingleObject")
 	releaseMutex        = kernel32.NewProc("ReleaseMutex")
+	localFree           = kernel32.NewProc("LocalFree")
+	// Who owns an object: the lock's mutex and the cache's folders.
+	advapi32        = syscall.NewLazyDLL("advapi32.dll")
+	getSecurityInfo = advapi32.NewProc("GetSecurityInfo")
+)
+
+const (
+	errorAlreadyExists       = 183
+	ownerSecurityInformation = 0x1
 )
 
 const (

@@ -11,22 +11,17 @@ import (
 var lockWaitNowMs uint32 = lockWaitMs
 
 var (
-	advapi32                = syscall.NewLazyDLL("advapi32.dll")
 	getTokenInformation     = advapi32.NewProc("GetTokenInformation")
-	getSecurityInfo         = advapi32.NewProc("GetSecurityInfo")
 	equalSid                = advapi32.NewProc("EqualSid")
 	getAce                  = advapi32.NewProc("GetAce")
 	getSidSubAuthorityCount = advapi32.NewProc("GetSidSubAuthorityCount")
 	getSidSubAuthority      = advapi32.NewProc("GetSidSubAuthority")
-	localFree               = kernel32.NewProc("LocalFree")
 )
 
 const (
-	errorAlreadyExists          = 183
 	tokenOwner                  = 4
 	tokenIntegrityLevel         = 25
 	seKernelObject              = 6
-	ownerSecurityInformation    = 0x1
 	labelSecurityInformation    = 0x10
 	systemMandatoryLabelAceType = 0x11
 	mediumLevel                 = 0x2000
