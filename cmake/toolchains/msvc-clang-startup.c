@@ -62,7 +62,24 @@ int __cdecl atexit(void (__cdecl *function)(void))
     return _onexit((onexit_fn)(void *)function) ? 0 : -1;
 }
 
-/* The stack probe for frames larger than a page (size in rax): touches every
+#if defined(__aarch64__)
+/* The stack probe for frames larger than a page, on ARM64: the size in
+ * 16-byte units in x15, which it keeps, and the stack pointer unchanged;
+ * it reads every page from the top down so the guard page moves in order. */
+__asm__(".text\n"
+        ".p2align 2\n"
+        ".globl __chkstk\n"
+        "__chkstk:\n"
+        "  lsl x16, x15, #4\n"
+        "  mov x17, sp\n"
+        "1:\n"
+        "  sub x17, x17, #0x1000\n"
+        "  subs x16, x16, #0x1000\n"
+        "  ldr xzr, [x17]\n"
+        "  b.gt 1b\n"
+        "  ret\n");
+#else
+/* The stack probe for frames larger than a page on x64 (size in rax): touches every
  * page from the top down so the guard page moves in order. MSVC code calls
  * it __chkstk; GCC-built MinGW-w64 code (libmingwex) ___chkstk_ms. */
 __asm__(".text\n"
@@ -86,4 +103,5 @@ __asm__(".text\n"
         "  pop %rax\n"
         "  pop %rcx\n"
         "  ret\n");
+#endif
 #endif
