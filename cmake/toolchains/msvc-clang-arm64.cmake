@@ -16,9 +16,11 @@ find_program(CMAKE_RC_COMPILER NAMES llvm-rc-19)
 find_program(CMAKE_MT NAMES llvm-mt-19)
 find_program(CMAKE_DLLTOOL NAMES llvm-dlltool-19 REQUIRED)
 
-# As msvc-clang.cmake: /GS- and /Zl for the test programs' stand-in runtime.
+# As msvc-clang.cmake: /GS- and /Zl for the test programs' stand-in runtime;
+# and msvcrt.dll's printf, since MinGW-w64's C99 one (libmingwex) exists for
+# x64 alone.
 set(MSVC_CLANG_TARGET aarch64-pc-windows-msvc)
-set(msvc_clang_flags "--target=${MSVC_CLANG_TARGET} /clang:-fgnuc-version=4.2.1 -imsvc ${MINGW_ROOT}/include /GS- /Zl")
+set(msvc_clang_flags "--target=${MSVC_CLANG_TARGET} /clang:-fgnuc-version=4.2.1 -imsvc ${MINGW_ROOT}/include /GS- /Zl -D__USE_MINGW_ANSI_STDIO=0")
 set(CMAKE_C_FLAGS_INIT "${msvc_clang_flags}")
 set(CMAKE_CXX_FLAGS_INIT "${msvc_clang_flags}")
 

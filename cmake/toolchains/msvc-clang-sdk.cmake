@@ -21,9 +21,14 @@ endif()
 
 file(MAKE_DIRECTORY ${MSVC_CLANG_SDK})
 set(compile ${CMAKE_C_COMPILER} --target=${MSVC_CLANG_TARGET} /nologo /c /O2 /GS- /Zl)
+set(pieces PROGRAM WPROGRAM DLL COMMON)
 if(MSVC_CLANG_TARGET MATCHES "^aarch64")
+  list(APPEND pieces DLLMAIN)
   set(WINDOWS_ARM64_LIBS ${MSVC_CLANG_SDK})
   set(WINDOWS_ARM64_DLLS kernel32 msvcrt user32 advapi32 shell32 ole32 oleaut32)
+  # msvc-clang-startup.c has them: one msvcrt.dll lacks, one that Wine's
+  # aarch64 build can't take from a Windows program.
+  set(WINDOWS_ARM64_NOT_EXPORTED __acrt_iob_func vprintf)
   include(${CMAKE_CURRENT_LIST_DIR}/windows-arm64-libs.cmake)
   file(WRITE ${MSVC_CLANG_SDK}/dxguid.c "#include <initguid.h>\n#include <dxgi.h>\n")
   execute_process(
@@ -44,7 +49,7 @@ else()
   endforeach()
 endif()
 set(startup_objects "")
-foreach(piece PROGRAM WPROGRAM DLL COMMON)
+foreach(piece IN LISTS pieces)
   set(object ${MSVC_CLANG_SDK}/startup-${piece}.obj)
   execute_process(
     COMMAND ${compile} /DSTARTUP_${piece} /Fo${object} -- ${startup_source}

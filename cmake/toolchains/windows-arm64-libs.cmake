@@ -5,7 +5,8 @@
 # both. Each is written as <name>.lib and lib<name>.a, for lld-link and for
 # the GNU-style driver. Made once per folder.
 # In:  WINDOWS_ARM64_LIBS (the folder to fill), WINDOWS_ARM64_DLLS (the
-#      DLLs' base names), CMAKE_DLLTOOL.
+#      DLLs' base names), WINDOWS_ARM64_NOT_EXPORTED (what MinGW-w64's
+#      library adds of its own, which the DLL lacks), CMAKE_DLLTOOL.
 set(x64_import_libs /usr/x86_64-w64-mingw32/lib)
 find_program(WINDOWS_ARM64_NM NAMES llvm-nm-19 REQUIRED)
 file(MAKE_DIRECTORY ${WINDOWS_ARM64_LIBS})
@@ -18,6 +19,9 @@ foreach(dll IN LISTS WINDOWS_ARM64_DLLS)
   string(REGEX MATCHALL "(^|\n)__imp_[A-Za-z0-9_@?$]+" names "${symbols}")
   list(TRANSFORM names REPLACE "^\n?__imp_" "")
   list(REMOVE_DUPLICATES names)
+  if(WINDOWS_ARM64_NOT_EXPORTED)
+    list(REMOVE_ITEM names ${WINDOWS_ARM64_NOT_EXPORTED})
+  endif()
   list(JOIN names "\n" exports)
   file(WRITE ${WINDOWS_ARM64_LIBS}/${dll}.def "LIBRARY ${dll}.dll\nEXPORTS\n${exports}\n")
   execute_process(
