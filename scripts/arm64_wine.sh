@@ -63,10 +63,10 @@ run() {
   [ -f "$ready" ] || { echo "no arm64 chroot in $root: run scripts/arm64_wine.sh setup" >&2; exit 1; }
   binfmt
   mkdir -p "$root$checkout"
-  exec unshare -m sh -c 'root=$1 checkout=$2; shift 2
+  exec unshare -m sh -c 'root=$1 checkout=$2 cwd=$3; shift 3
     mount -t proc proc "$root/proc" && mount --bind /dev "$root/dev" &&
     mount --bind "$checkout" "$root$checkout" &&
-    exec chroot "$root" env -C "$PWD" "$@"' sh "$root" "$checkout" "$@"
+    exec chroot "$root" env -C "$cwd" "$@"' sh "$root" "$checkout" "$(pwd)" "$@"
 }
 
 case "${1:-}" in
