@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # ARM64 Windows programs under Debian's aarch64 Wine, in an arm64 Debian
 # chroot run through qemu-user-static and binfmt_misc (run as root).
-#   scripts/arm64_wine.sh setup            makes the chroot once (about six
-#                                          minutes on a new machine), or
-#                                          reuses it
+#   scripts/arm64_wine.sh setup            makes the chroot once (about
+#                                          three minutes on a new machine
+#                                          of 2 cores), or reuses it
 #   scripts/arm64_wine.sh run <cmd> [args] runs <cmd> (wine, wineboot,
 #                                          wineserver...) inside it, in the
 #                                          current folder and environment
