@@ -4,11 +4,24 @@
 
 include(${CMAKE_CURRENT_LIST_DIR}/GpuinfoProbe.cmake)
 
+# The target architecture: x64 or arm64 (64-bit ARM Windows).
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(ARM64|arm64|aarch64)$")
+  set(GPUINFO_ARCH arm64)
+else()
+  set(GPUINFO_ARCH x64)
+endif()
+
 if(MSVC)
   set(GPUINFO_FRONT_END MSVC)
-  # cl has no inline assembly on x64: the guard's dispatch stub is MASM
-  # (ml64, or llvm-ml for clang-cl).
-  enable_language(ASM_MASM)
+  # cl has no inline assembly on x64 or ARM64: the guard's dispatch stub is
+  # MASM on x64 (ml64, or llvm-ml for clang-cl) and armasm64 on ARM64 for
+  # cl itself (CMake 3.26 or later). LLVM has no armasm64: clang-cl on ARM64
+  # takes the stub's inline assembly instead.
+  if(GPUINFO_ARCH STREQUAL "x64")
+    enable_language(ASM_MASM)
+  elseif(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    enable_language(ASM_MARMASM)
+  endif()
 else()
   set(GPUINFO_FRONT_END GNU)
 endif()

@@ -1,15 +1,23 @@
-# cmake -DPREFIX=<dir> [-DDXGI=<dll>] -P WinePrefix.cmake
+# cmake -DPREFIX=<dir> [-DDXGI=<dll>] [-DRUNNER=<command;args>] -P WinePrefix.cmake
 # Creates a private Wine prefix once (about ten seconds), starts its server
 # and system processes for the test run (ended with `wineserver -k`) and,
 # with DXGI, installs that DLL as the prefix's system32\dxgi.dll, the file a
-# library that loads dxgi.dll from the system directory finds.
+# library that loads dxgi.dll from the system directory finds. RUNNER runs
+# Wine's programs where they live (scripts/arm64_wine.sh run, for aarch64
+# Wine in its chroot), by name.
 if(NOT PREFIX)
   message(FATAL_ERROR "PREFIX is required")
 endif()
-find_program(WINEBOOT wineboot REQUIRED)
-find_program(WINE wine REQUIRED)
-find_program(WINESERVER wineserver PATHS /usr/lib/wine NO_DEFAULT_PATH)
-find_program(WINESERVER wineserver REQUIRED)
+if(RUNNER)
+  set(WINEBOOT ${RUNNER} wineboot)
+  set(WINE ${RUNNER} wine)
+  set(WINESERVER ${RUNNER} wineserver)
+else()
+  find_program(WINEBOOT wineboot REQUIRED)
+  find_program(WINE wine REQUIRED)
+  find_program(WINESERVER wineserver PATHS /usr/lib/wine NO_DEFAULT_PATH)
+  find_program(WINESERVER wineserver REQUIRED)
+endif()
 set(ENV{WINEPREFIX} ${PREFIX})
 set(ENV{WINEDEBUG} -all)
 set(ENV{WINEDLLOVERRIDES} "mscoree,mshtml=")

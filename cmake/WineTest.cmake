@@ -17,7 +17,14 @@ option(GPUINFO_TESTS_AS_WINDOWS_HOST
 set(GPUINFO_UNDER_WINE OFF)
 if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR AND NOT GPUINFO_TESTS_AS_WINDOWS_HOST)
   set(GPUINFO_UNDER_WINE ON)
-  gpuinfo_find_program(WINESERVER_PROGRAM wineserver PATHS /usr/lib/wine)
+  # A toolchain whose Wine lives elsewhere (aarch64 Wine in a chroot) names
+  # the command that runs Wine's programs there.
+  if(GPUINFO_WINE_RUNNER)
+    set(WINESERVER_PROGRAM ${GPUINFO_WINE_RUNNER} wineserver)
+    list(JOIN WINESERVER_PROGRAM " " WINESERVER_PROGRAM)
+  else()
+    gpuinfo_find_program(WINESERVER_PROGRAM wineserver PATHS /usr/lib/wine)
+  endif()
   # One wine_stop for every prefix, made once all are known: it ends the
   # servers the fixtures started, after the last test that needs one.
   set_property(GLOBAL PROPERTY GPUINFO_WINE_PREFIXES "")
@@ -34,7 +41,8 @@ function(gpuinfo_wine_prefix fixture folder)
     set(dxgi -DDXGI=${arg_DXGI})
   endif()
   add_test(NAME ${fixture}
-    COMMAND ${CMAKE_COMMAND} -DPREFIX=${folder} ${dxgi} -P ${PROJECT_SOURCE_DIR}/cmake/WinePrefix.cmake)
+    COMMAND ${CMAKE_COMMAND} -DPREFIX=${folder} ${dxgi} "-DRUNNER=${GPUINFO_WINE_RUNNER}"
+            -P ${PROJECT_SOURCE_DIR}/cmake/WinePrefix.cmake)
   set_tests_properties(${fixture} PROPERTIES FIXTURES_SETUP ${fixture} RESOURCE_LOCK wine LABELS wine)
   set_property(GLOBAL APPEND PROPERTY GPUINFO_WINE_PREFIXES ${fixture} ${folder})
 endfunction()

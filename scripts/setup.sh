@@ -42,6 +42,9 @@ test_packages=(
   librust-serde-dev librust-serde-derive-dev librust-serde-json-dev librust-libloading-dev librust-winapi-dev
   # a checkout as Windows makes it (tests/workflow)
   git
+  # the ARM64 suite: an arm64 Debian chroot with aarch64 Wine, run through
+  # qemu and binfmt_misc (scripts/arm64_wine.sh)
+  debootstrap qemu-user-static binfmt-support
   # releasing (scripts/release.sh and its tests): Authenticode signing,
   # throwaway certificates, the PyPI checks, GPG signatures of the Maven
   # files and the Go module proxy's layout

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Every test: installs what they need (scripts/setup.sh test); builds the DLL
-# with each toolchain preset and runs the whole Wine suite against it; the
+# with each toolchain preset and runs the whole Wine suite against it, then
+# the ARM64 presets (the library's suite under aarch64 Wine); the
 # native sanitizer build with its fuzz corpus; every label of the first
 # preset on its own, and the tests as a Windows host registers them against
 # three machines' DXGI; a bounded fuzz session (FUZZ_SECONDS, default 60).
-# PRESETS="mingw" scripts/test.sh runs one toolchain only.
+# PRESETS="mingw" scripts/test.sh runs one x64 toolchain only;
+# ARM64_PRESETS="" leaves ARM64 out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh test
@@ -17,6 +19,22 @@ for preset in ${PRESETS:-mingw mingw-clang msvc-clang}; do
   cmake --build --preset "$preset"
   # A Wine program that could not even start (no output, 0.01 s) is run
   # once more; a test that fails twice fails the run.
+  ctest --preset "$preset" --repeat until-pass:2
+done
+
+# 64-bit ARM: the arm64 chroot with aarch64 Wine (made once per machine,
+# about three to six minutes, then reused), and the ARM64 presets: each
+# builds the DLL and runs its binary checks; msvc-clang-arm64 also runs the
+# library's Wine suite on ARM64 code. ARM64_PRESETS="" leaves them out.
+arm64_presets=${ARM64_PRESETS-mingw-clang-arm64 msvc-clang-arm64}
+if [ -n "$arm64_presets" ]; then
+  echo "=== the arm64 chroot with aarch64 Wine"
+  scripts/arm64_wine.sh setup
+fi
+for preset in $arm64_presets; do
+  echo "=== preset $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
   ctest --preset "$preset" --repeat until-pass:2
 done
 

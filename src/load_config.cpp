@@ -56,7 +56,8 @@ uintptr_t gpuinfo_security_cookie __asm__("__stack_chk_guard") = DEFAULT_SECURIT
  * no handler, nothing more run on a corrupt stack. */
 #define FAST_FAIL_STACK_COOKIE_CHECK_FAILURE 2
 #ifdef _MSC_VER
-/* Called with the frame's cookie (xored with the stack pointer) in rcx. */
+/* Called with the frame's cookie (xored with the stack pointer) in rcx, or
+ * x0 on ARM64. */
 void __security_check_cookie(uintptr_t cookie);
 void __security_check_cookie(uintptr_t cookie)
 {
@@ -67,21 +68,38 @@ void __security_check_cookie(uintptr_t cookie)
 [[noreturn]] void __stack_chk_fail(void);
 void __stack_chk_fail(void)
 {
+    /* __fastfail: the code in rcx and int 0x29 on x64, in w0 and
+     * brk #0xF003 on ARM64. */
+#if defined(__aarch64__)
+    register unsigned long code __asm__("x0") = FAST_FAIL_STACK_COOKIE_CHECK_FAILURE;
+    __asm__ volatile("brk #0xf003" : : "r"(code) : "memory");
+#else
     __asm__ volatile("int $0x29" : : "c"(FAST_FAIL_STACK_COOKIE_CHECK_FAILURE) : "memory");
+#endif
     __builtin_unreachable();
 }
 #endif
 
-/* Called with the target in rcx before a checked call: accepts it. */
+/* Called with the target in rcx (x15 on ARM64) before a checked call:
+ * accepts it, leaving every argument register as it was. */
 static void guard_check_icall(void) {}
 
-/* Jumps to the target in rax, in place of a call. Declared as data, never
- * as a function: a function whose address is taken would be listed in the
- * guard function table, and a guarded call could then land on an
- * instruction that jumps anywhere. cl has no inline assembly on x64, so
- * for cl and clang-cl the two bytes come from guard_dispatch.asm. */
+/* Jumps to the target in rax (x15 on ARM64), in place of a call. Declared
+ * as data, never as a function: a function whose address is taken would be
+ * listed in the guard function table, and a guarded call could then land on
+ * an instruction that jumps anywhere. cl has no inline assembly on x64 or
+ * ARM64, so for cl the instruction comes from guard_dispatch.asm (ml64) or
+ * guard_dispatch_arm64.asm (armasm64); clang-cl takes the x64 one from
+ * llvm-ml, and on ARM64, where LLVM has no armasm64, the inline assembly
+ * below. */
 extern const unsigned char gpuinfo_guard_dispatch_icall[];
-#ifndef _MSC_VER
+#if defined(__aarch64__) && defined(__clang__)
+__asm__(".text\n"
+        ".p2align 2\n"
+        ".globl gpuinfo_guard_dispatch_icall\n"
+        "gpuinfo_guard_dispatch_icall:\n"
+        "  .inst 0xD61F01E0\n"); /* br x15 */
+#elif !defined(_MSC_VER)
 __asm__(".text\n"
         ".globl gpuinfo_guard_dispatch_icall\n"
         "gpuinfo_guard_dispatch_icall:\n"

@@ -33,6 +33,7 @@ set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 # A second build may share the first's (-DMSVC_CLANG_SDK=...), as two
 # builds on one Windows machine share its SDK: the libraries' paths are
 # recorded in a PDB.
+set(MSVC_CLANG_TARGET x86_64-pc-windows-msvc)
 if(NOT MSVC_CLANG_SDK)
   set(MSVC_CLANG_SDK ${CMAKE_BINARY_DIR}/msvc-clang-sdk)
 endif()

@@ -2,7 +2,7 @@
 """Checks the finished DLL itself: its headers, exports, imports and sections
 are part of what hosts rely on, whichever toolchain linked it.
 
-Usage: check_binary.py [--dll <dll>] [--objects <obj;obj...>] [--imports-only]
+Usage: check_binary.py [--machine x64|arm64] [--dll <dll>] [--objects <obj;obj...>] [--imports-only]
                        [--timestamp zero|repro] [--hardened] [--pdb <pdb>]
                        [--damage <kind>] [--expect-failure <text>]
        check_binary.py --match-pdb <image> <pdb>
@@ -38,21 +38,29 @@ KERNEL32_IMPORTS: no C runtime DLL of any flavour (msvcrt, UCRT, VCRUNTIME).
            (no build machine's folder), with the PDB's own GUID and age.
            Without --pdb, no CodeView entry at all.
 --match-pdb: that CodeView match alone, for any image (gpuinfo.exe too).
---hardened: the toolchain gives Control Flow Guard and CET shadow-stack
-           compatibility, so the image must have them all: GUARD_CF in
+--machine: the architecture the image and objects are for: x64 (machine
+           0x8664, the default) or arm64 (0xAA64).
+--hardened: the toolchain gives Control Flow Guard and the architecture's
+           return protection, so the image must have them all: GUARD_CF in
            DllCharacteristics; a load configuration whose guard flags say
            instrumented, with a function table, and whose table lists every
            export and the entry point (a guarded host's indirect call to
-           any of them must pass); CET_COMPAT in the extended DLL
-           characteristics (the EX_DLLCHARACTERISTICS debug entry). The
-           objects may then also name the guard symbols the linker defines,
-           and must use the stack cookie.
+           any of them must pass). On x64, CET_COMPAT in the extended DLL
+           characteristics (the EX_DLLCHARACTERISTICS debug entry). On
+           ARM64, which has no CET, return-address signing with the B key,
+           read from the code: every function (each start the exception
+           table, the exports and the guard table name) that saves its
+           return address (a store of x30 before its first branch) begins
+           with PACIBSP, and at least one does. The objects may then also
+           name the guard symbols the linker defines, and must use the
+           stack cookie.
 Every image with a load configuration is read as the loader reads it: the
 directory's size is the structure's own Size; a stack cookie at an address
 in writable data holding the default value the loader replaces (or the
 guard flag that says the cookie is unused); guard pointer slots in read-only
 data, each pointing into code; and no guard function table entry that is an
-indirect jump, which would let a guarded call go anywhere.
+indirect jump (x64: jmp r/m64; ARM64: BR, BLR or their authenticating
+forms to a register), which would let a guarded call go anywhere.
 --damage:  a negative run on a copy of the DLL damaged in memory, one fault
            each (DAMAGES): the check must name it.
 --self-test: the debug directory rule against its table of cases.
@@ -85,7 +93,7 @@ STACK_COOKIE_NAMES = {"__security_cookie", "__stack_chk_guard"}
 # unload: GNU .ctors/.dtors and .init_array/.fini_array, MSVC .CRT$X*, TLS.
 INITIALISER_SECTION = re.compile(r"^(\.ctors|\.dtors|\.init_array|\.fini_array|\.CRT\$X|\.tls)")
 
-MACHINE_AMD64 = 0x8664
+MACHINES = {"x64": 0x8664, "arm64": 0xAA64}
 PE32_PLUS = 0x20B
 IMAGE_FILE_DLL = 0x2000
 DLL_FLAGS = ((0x20, "HIGH_ENTROPY_VA"), (0x40, "DYNAMIC_BASE"), (0x100, "NX_COMPAT"))
@@ -115,6 +123,19 @@ SECTION_READ = 0x40000000
 X64_REX = range(0x40, 0x50)
 X64_GROUP5 = 0xFF
 X64_JMP_INDIRECT = (4, 5)
+# An ARM64 indirect branch to a register: the unconditional branch
+# (register) class with opc BR, BLR, BRAA/BRAB(Z) or BLRAA/BLRAB(Z).
+ARM64_BRANCH_REGISTER_CLASS = 0b1101011
+ARM64_BRANCH_REGISTER_SHIFT = 25
+ARM64_INDIRECT_OPC = (0b0000, 0b0001, 0b1000, 0b1001)
+# Return-address signing: PACIBSP (B key, as Windows on ARM64 is built)
+# and PACIASP (A key).
+ARM64_PACIBSP = 0xD503237F
+ARM64_PACIASP = 0xD503233F
+ARM64_LINK_REGISTER = 30
+# How far into a function its prologue is looked for.
+ARM64_PROLOGUE_SCAN = 32
+RUNTIME_FUNCTION_SIZE = 8
 # What Microsoft's link writes in a Release link without debug information.
 DEBUG_TYPES_ALLOWED = {12: "VC_FEATURE", 13: "POGO", 14: "ILTCG", 16: "REPRO", 20: "EX_DLLCHARACTERISTICS"}
 DEBUG_ENTRY_SIZE = 28
@@ -126,7 +147,7 @@ SYMBOL_CLASS_WEAK_EXTERNAL = 105
 # checked, its address-taken functions listed).
 FEATURES_SYMBOL = b"@feat.00"
 FEATURE_GUARD_CF = 0x800
-DIRECTORY = {"export": 0, "import": 1, "resource": 2, "certificate": 4, "debug": 6, "tls": 9, "load config": 10,
+DIRECTORY = {"export": 0, "import": 1, "resource": 2, "exception": 3, "certificate": 4, "debug": 6, "tls": 9, "load config": 10,
              "delay import": 13}
 # An Authenticode signature: WIN_CERTIFICATE entries of PKCS#7 signed data.
 WIN_CERT_REVISION_2_0 = 0x0200
@@ -292,6 +313,17 @@ class Image:
                 return struct.unpack_from("<I", data)[0]
         return None
 
+    def function_starts(self):
+        """The start of every function the exception table (.pdata) lists."""
+        rva, size = self.directory("exception")
+        starts = []
+        for at in range(rva, rva + size - RUNTIME_FUNCTION_SIZE + 1, RUNTIME_FUNCTION_SIZE):
+            start = self.pe.get_dword_at_rva(at)
+            if start is None:
+                raise self.unreadable("exception")
+            starts.append(start)
+        return starts
+
     def guard(self):
         """The load configuration's guard flags and function table (RVAs),
         or None without a load configuration."""
@@ -367,11 +399,11 @@ class CoffObject:
     file is no PE image (no MZ header, no optional header) and pefile does not
     read one, nor its symbol table: this small reader does."""
 
-    def __init__(self, data, path):
+    def __init__(self, data, path, arch):
         r = Reader(data, path)
         machine, nsections, _, symbols, nsymbols, opt_size, _ = r.unpack("<HHIIIHH", 0)
-        if machine != MACHINE_AMD64:
-            raise Malformed(f"{path}: not an x86-64 COFF object (machine {machine:#x})")
+        if machine != MACHINES[arch]:
+            raise Malformed(f"{path}: not an {arch} COFF object (machine {machine:#x})")
         string_table = symbols + SYMBOL_SIZE * nsymbols if symbols else None
         self.sections = section_names(r, 20 + opt_size, nsections, string_table)
         self.undefined = []
@@ -475,7 +507,8 @@ class Checks:
 
 
 def check_image(check, image, args):
-    check(image.machine == MACHINE_AMD64, f"machine {image.machine:#x}, not x86-64")
+    print(f"machine: {image.machine:#x}")
+    check(image.machine == MACHINES[args.machine], f"machine {image.machine:#x}, not {args.machine}")
     check(image.characteristics & IMAGE_FILE_DLL, "image is not marked as a DLL")
     for bit, name in DLL_FLAGS:
         check(image.dll_characteristics & bit, f"{name} missing from DllCharacteristics")
@@ -528,11 +561,11 @@ def check_image(check, image, args):
     check(not any(INITIALISER_SECTION.match(n) or n == ".CRT" for n in names), f"initialiser section present: {names}")
     print(f"size: {len(image.data)} bytes; sections: {' '.join(names)}")
     if args.hardened:
-        check_hardening(check, image, exports)
+        check_hardening(check, image, exports, args.machine)
 
 
-def check_hardening(check, image, exports):
-    """Control Flow Guard and CET shadow-stack compatibility, whole."""
+def check_hardening(check, image, exports, arch):
+    """Control Flow Guard and the architecture's return protection, whole."""
     check(image.dll_characteristics & DLL_GUARD_CF, "GUARD_CF missing from DllCharacteristics")
     guard = image.guard()
     if check(guard is not None, "no load configuration: Control Flow Guard has no guard flags or function table"):
@@ -548,9 +581,15 @@ def check_hardening(check, image, exports):
         check(image.entry_point() in listed, "the entry point is not in the guard function table")
         for rva in guard["functions"]:
             code = image.pe.get_data(rva, 4)
-            check(not is_indirect_jump(code),
-                  f"guard function table lists RVA {rva:#x}, an indirect jump ({code[:3].hex(' ')}): "
+            check(not INDIRECT_JUMP[arch](code),
+                  f"guard function table lists RVA {rva:#x}, an indirect jump ({code.hex(' ')}): "
                   f"a guarded call could go anywhere through it")
+    if arch == "arm64":
+        starts = set(image.function_starts()) | set(exports["functions"])
+        if guard is not None:
+            starts |= set(guard["functions"])
+        check_return_signing(check, image, sorted(starts))
+        return
     ex = image.ex_dll_characteristics()
     print(f"extended DLL characteristics: {'none' if ex is None else hex(ex)}")
     check(ex is not None and ex & EX_DLLCHARACTERISTICS_CET_COMPAT,
@@ -561,6 +600,62 @@ def is_indirect_jump(code):
     """Whether x86-64 code starts with jmp r/m64 (register or memory)."""
     at = 1 if code[:1] and code[0] in X64_REX else 0
     return len(code) > at + 1 and code[at] == X64_GROUP5 and (code[at + 1] >> 3 & 7) in X64_JMP_INDIRECT
+
+
+def is_arm64_indirect_branch(code):
+    """Whether ARM64 code starts with a branch to a register (BR, BLR and the
+    authenticating forms; RET is no jump to an arbitrary target)."""
+    if len(code) < 4:
+        return False
+    (insn,) = struct.unpack_from("<I", code)
+    return insn >> ARM64_BRANCH_REGISTER_SHIFT == ARM64_BRANCH_REGISTER_CLASS and (insn >> 21 & 0xF) in ARM64_INDIRECT_OPC
+
+
+INDIRECT_JUMP = {"x64": is_indirect_jump, "arm64": is_arm64_indirect_branch}
+
+
+def arm64_is_branch(insn):
+    """B, BL, B.cond, CBZ/CBNZ, TBZ/TBNZ, or any branch to a register (RET too)."""
+    return ((insn & 0x7C000000) == 0x14000000 or (insn & 0xFF000010) == 0x54000000
+            or (insn & 0x7E000000) in (0x34000000, 0x36000000)
+            or insn >> ARM64_BRANCH_REGISTER_SHIFT == ARM64_BRANCH_REGISTER_CLASS)
+
+
+def arm64_stores_link_register(insn):
+    """STP (64-bit, any addressing) or STR (64-bit, immediate) of x30."""
+    if (insn & 0xFFC00000) in (0xA9000000, 0xA9800000, 0xA8800000):
+        return ARM64_LINK_REGISTER in (insn & 0x1F, insn >> 10 & 0x1F)
+    if (insn & 0xFFC00000) == 0xF9000000 or (insn & 0xFFE00400) == 0xF8000400:
+        return insn & 0x1F == ARM64_LINK_REGISTER
+    return False
+
+
+def check_return_signing(check, image, starts):
+    """Every function that saves its return address signs it with the B key
+    first: its first instruction is PACIBSP."""
+    signed = 0
+    for rva in starts:
+        code = image.pe.get_data(rva, 4 * ARM64_PROLOGUE_SCAN)
+        words = struct.unpack_from(f"<{len(code) // 4}I", code)
+        saves = False
+        for insn in words:
+            if arm64_stores_link_register(insn):
+                saves = True
+            if arm64_is_branch(insn):
+                break
+        if not saves:
+            continue
+        first = words[0]
+        if first == ARM64_PACIBSP:
+            signed += 1
+        elif first == ARM64_PACIASP:
+            check(False, f"function at RVA {rva:#x} signs its return address with the A key (PACIASP), not the B key")
+        else:
+            check(False, f"function at RVA {rva:#x} saves its return address unsigned "
+                         f"(first instruction {first:#010x}, not PACIBSP)")
+    print(f"return-address signing: {signed} of {len(starts)} function starts begin with PACIBSP, "
+          f"the rest save no return address")
+    check(signed > 0, "no function signs its return address (PACIBSP)")
 
 
 def check_load_config(check, image):
@@ -705,11 +800,11 @@ def check_imports(check, image):
                   f"{dll} {function} is imported (allowed: {', '.join(KERNEL32_IMPORTS)})")
 
 
-def check_objects(check, paths, allowed, hardened):
+def check_objects(check, paths, allowed, hardened, arch):
     objects = []
     for path in paths:
         with open(path, "rb") as f:
-            objects.append(CoffObject(f.read(), path))
+            objects.append(CoffObject(f.read(), path, arch))
     # What one of the DLL's own objects defines (its load configuration's
     # stack cookie, say) is no C runtime's.
     allowed = allowed | {name for obj in objects for name in obj.defined}
@@ -756,16 +851,24 @@ def damage(data, kind, pefile):
         entry = pe.OPTIONAL_HEADER.DATA_DIRECTORY[DIRECTORY["load config"]]
         offset = entry.get_field_absolute_offset("Size")
         out[offset:offset + 4] = struct.pack("<I", config.Size + 128)
+    elif kind == "a-key":
+        pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_EXPORT"]])
+        for symbol in pe.DIRECTORY_ENTRY_EXPORT.symbols:
+            offset = pe.get_offset_from_rva(symbol.address)
+            if struct.unpack_from("<I", out, offset)[0] == ARM64_PACIBSP:
+                out[offset:offset + 4] = struct.pack("<I", ARM64_PACIASP)
     return bytes(out)
 
 
 # --damage: the fault made, and the text the check must then print.
 DAMAGES = {"cookie-zero": "no security cookie", "dispatch-listed": "an indirect jump",
-           "slot-to-data": "which is not code", "directory-size": "the structure says"}
+           "slot-to-data": "which is not code", "directory-size": "the structure says",
+           "a-key": "with the A key"}
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--machine", choices=sorted(MACHINES), default="x64")
     parser.add_argument("--dll")
     parser.add_argument("--objects", nargs="*", action="extend", default=[])
     parser.add_argument("--imports-only", action="store_true")
@@ -799,7 +902,8 @@ def main():
                 if args.damage:
                     data = damage(data, args.damage, pefile)
                 check_image(check, Image(data, args.dll, pefile), args)
-        check_objects(check, objects, ALLOWED_REFERENCES | (GUARD_REFERENCES if args.hardened else set()), args.hardened)
+        check_objects(check, objects, ALLOWED_REFERENCES | (GUARD_REFERENCES if args.hardened else set()), args.hardened,
+                      args.machine)
     except (Malformed, OSError) as error:
         check(False, str(error))
 
