@@ -23,7 +23,8 @@ export interface Adapter {
 /**
  * DXGI could not be reached (code "GPUINFO_ENUM_FAILED", reason the library's
  * last-error text, also the message), or the library could not be loaded
- * (code "GPUINFO_LOAD_FAILED", path the absolute path tried, named in the message),
+ * (code "GPUINFO_LOAD_FAILED", path the absolute path tried, named in the message;
+ * no path when the process is not on Windows or the package has no DLL for its architecture),
  * or the process-wide lock could not be made or taken (code "GPUINFO_LOCK_FAILED").
  */
 export class GpuInfoError extends Error {

@@ -16,10 +16,15 @@
 // without letting go counts as let go: every call rewrites the texts whole.
 
 const path = require('node:path');
-const koffi = require('koffi');
 
 const DLL_NAME = 'quillmar-dxgi-gpu-info.dll';
-const DEFAULT_DLL_PATH = path.join(__dirname, DLL_NAME);
+// The DLL each Windows architecture loads (process.arch), in this package's folder.
+const DLL_NAMES = { x64: DLL_NAME };
+// Electron reads a packed app.asar as a folder, but Windows can load no DLL
+// from inside it; the packer puts the files it unpacks under the same paths
+// in app.asar.unpacked beside it.
+const ASAR_SEGMENT = /(^|[\\/])app\.asar(?=[\\/]|$)/;
+const ASAR_UNPACKED = 'app.asar.unpacked';
 const INT32_MIN = -2147483648;
 const INT32_MAX = 2147483647;
 const ENUM_FAILED = 'GPUINFO_ENUM_FAILED';
@@ -73,6 +78,45 @@ class GpuInfoError extends Error {
 let lib = null;
 let calls = null;
 let lock = null;
+// koffi, required at the first call, so that a project that merely installs
+// and requires this package elsewhere than Windows gets this package's error
+// there instead of koffi's at require time.
+let koffiModule = null;
+
+function unsupported(why) {
+  return new GpuInfoError(why, { code: LOAD_FAILED, reason: why });
+}
+
+function windowsOnly(platform) {
+  if (platform !== 'win32') {
+    return unsupported(`quillmar-dxgi-gpu-info works on Windows only; this process runs on ${platform} (process.platform)`);
+  }
+  return null;
+}
+
+function ffi() {
+  if (!koffiModule) {
+    const err = windowsOnly(process.platform);
+    if (err) throw err;
+    koffiModule = require('koffi');
+  }
+  return koffiModule;
+}
+
+/**
+ * The absolute path of the DLL a process on `platform` and `arch` loads from
+ * the package folder `dir`: outside app.asar when `dir` is inside one. Throws
+ * GpuInfoError when the package has no DLL for them.
+ */
+function dllPathFor(platform, arch, dir = __dirname) {
+  const err = windowsOnly(platform);
+  if (err) throw err;
+  if (!Object.hasOwn(DLL_NAMES, arch)) {
+    throw unsupported(`no quillmar-dxgi-gpu-info DLL for ${arch} processes ships in this package ` +
+      `(it has ${Object.keys(DLL_NAMES).join(', ')})`);
+  }
+  return path.join(path.resolve(dir.replace(ASAR_SEGMENT, `$1${ASAR_UNPACKED}`)), DLL_NAMES[arch]);
+}
 
 /** LOCK_NAME for process `pid` (default: this one). */
 function lockName(pid = process.pid) {
@@ -88,6 +132,7 @@ function lockError(why) {
 // byte, a count of sub-authorities, six bytes of authority, then the
 // sub-authorities, 32 bits each.
 function sidLevel(sid) {
+  const koffi = ffi();
   const count = koffi.decode(sid, 1, 'uint8');
   const bytes = Buffer.from(koffi.decode(sid, 'uint8', SID_HEADER_BYTES + 4 * count));
   return bytes.readUInt32LE(SID_HEADER_BYTES + 4 * (count - 1));
@@ -99,6 +144,7 @@ function sidLevel(sid) {
 // object under the name first and would hold every call hostage. Wine
 // records no owner for objects of default security; Windows always does.
 function ownMutex(kernel32, mutex) {
+  const koffi = ffi();
   const advapi32 = koffi.load('advapi32.dll');
   const openProcessToken = advapi32.func('int __stdcall OpenProcessToken(void *process, uint32 access, _Out_ void **token)');
   const getTokenInformation = advapi32.func(
@@ -151,7 +197,7 @@ function ownMutex(kernel32, mutex) {
 // next call tries again (the squatter may have gone).
 function processLock() {
   if (lock) return lock;
-  const kernel32 = koffi.load('kernel32.dll');
+  const kernel32 = ffi().load('kernel32.dll');
   const createMutex = kernel32.func('void *__stdcall CreateMutexW(void *attributes, int initialOwner, const char16_t *name)');
   const wait = kernel32.func('uint32 __stdcall WaitForSingleObject(void *handle, uint32 ms)');
   const release = kernel32.func('int __stdcall ReleaseMutex(void *handle)');
@@ -184,7 +230,7 @@ function processLock() {
 // mapped with its imports from there, and koffi's load finds it mapped; the
 // returned function drops this first reference once koffi holds its own.
 function loadWithImportsFromSystem32(absolute) {
-  const kernel32 = koffi.load('kernel32.dll');
+  const kernel32 = ffi().load('kernel32.dll');
   const loadLibraryEx = kernel32.func('void *__stdcall LoadLibraryExW(const char16_t *name, void *file, uint32 flags)');
   const freeLibrary = kernel32.func('int __stdcall FreeLibrary(void *module)');
   const lastError = kernel32.func('uint32 __stdcall GetLastError(void)');
@@ -199,11 +245,13 @@ function loadError(dllPath, why, cause) {
 
 /**
  * Loads the library from `dllPath`, made absolute (default: the DLL beside
- * this file); returns the absolute path. A file that can't be loaded or lacks
- * one of the library's calls throws GpuInfoError, and the library loaded
- * before stays in use.
+ * this file for this process's architecture); returns the absolute path. A
+ * file that can't be loaded or lacks one of the library's calls throws
+ * GpuInfoError, and the library loaded before stays in use; so does a process
+ * that is not on Windows, or (by default) of an architecture the package has
+ * no DLL for.
  */
-function load(dllPath = DEFAULT_DLL_PATH) {
+function load(dllPath = dllPathFor(process.platform, process.arch)) {
   if (typeof dllPath !== 'string' || dllPath === '') {
     const err = new TypeError('load(path): path must be a non-empty string');
     err.code = 'ERR_INVALID_ARG_TYPE';
@@ -211,6 +259,7 @@ function load(dllPath = DEFAULT_DLL_PATH) {
   }
   // A relative path would go through the loader's search order.
   const absolute = path.resolve(dllPath);
+  const koffi = ffi();
   const unpin = loadWithImportsFromSystem32(absolute);
   let next;
   try {
@@ -326,7 +375,10 @@ function vramMb(index) {
 module.exports = {
   load, version, lastError, report, adapters, adapterCount, vramMb, lockName, GpuInfoError, DLL_NAME, LOCK_NAME, LOCK_WAIT_MS,
 };
-// Not part of the API: the package's own tests set a shorter wait here.
+// Not part of the API: the package's own tests read the DLL's path for any
+// platform, architecture and folder here,
+Object.defineProperty(module.exports, Symbol.for('quillmar-dxgi-gpu-info.dllPathFor'), { value: dllPathFor });
+// and set a shorter wait here.
 Object.defineProperty(module.exports, Symbol.for('quillmar-dxgi-gpu-info.lockWaitMs'), {
   set(ms) {
     lockWaitMs = ms;

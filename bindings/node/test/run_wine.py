@@ -32,7 +32,6 @@ TEST_FILES = ("binding.test.js", "concurrency_worker.js", "squatter.js", "lock_f
 NETWORK_ERRORS = re.compile(
     r"\b(ENOTFOUND|EAI_AGAIN|ECONNREFUSED|ECONNRESET|ETIMEDOUT|ENETUNREACH|EHOSTUNREACH|"
     r"ERR_SOCKET_TIMEOUT|ESOCKETTIMEDOUT)\b")
-NOT_CACHED = re.compile(r"\bENOTCACHED\b")
 TAP_FAIL = re.compile(r"^# fail (\d+)$", re.M)
 TAP_PASS = re.compile(r"^# pass (\d+)$", re.M)
 
@@ -94,34 +93,32 @@ def unpack(tarball, dest):
 
 def install_command(args):
     # Installing for Windows from Linux: npm is told the target platform, which
-    # picks koffi's win32/x64 platform package; --force lets it put the
-    # package itself (os win32, cpu x64) on this Linux host, where npm checks
-    # the host; install scripts, which would run in Linux node for the wrong
-    # platform, are not run.
+    # picks koffi's win32/x64 platform package; install scripts, which would
+    # run in Linux node for the wrong platform, are not run.
     cmd = ["install", os.path.abspath(args.tarball)]
     if args.koffi_version:
         cmd.append(f"koffi@{args.koffi_version}")
     if args.wine:
-        cmd += ["--os=win32", "--cpu=x64", "--force", "--ignore-scripts"]
+        cmd += ["--os=win32", "--cpu=x64", "--ignore-scripts"]
     return cmd
 
 
-def install(args, folder):
-    """npm install <tarball> into folder, offline from the cache, which is
-    filled from the registry first if it lacks something."""
+def install(args, folder, cmd=None):
+    """npm install <tarball> (or cmd) into folder, offline from the cache.
+    The cache is filled first, from the registry only with what it lacks: an
+    offline install leaves out an optional dependency that is not cached, as
+    koffi's package for each platform is, without failing, and the cache may
+    hold koffi installed for another platform."""
+    cmd = cmd or install_command(args)
+    with tempfile.TemporaryDirectory(dir=args.cache) as tmp:
+        with open(os.path.join(tmp, "package.json"), "w") as f:
+            json.dump({"name": "gpuinfo-cache-fill", "version": "1.0.0", "private": True}, f)
+        rc, output = npm(args, cmd + ["--prefer-offline"], tmp)
+        if rc != 0:
+            fail(f"npm {' '.join(cmd)} --prefer-offline failed ({rc}):\n{output}")
     with open(os.path.join(folder, "package.json"), "w") as f:
         json.dump({"name": "gpuinfo-install-test", "version": "1.0.0", "private": True}, f)
-    cmd = install_command(args)
     rc, output = npm(args, cmd + ["--offline"], folder)
-    if rc != 0 and NOT_CACHED.search(output):
-        with tempfile.TemporaryDirectory(dir=args.cache) as tmp:
-            print("filling the npm cache from the registry", flush=True)
-            with open(os.path.join(tmp, "package.json"), "w") as f:
-                json.dump({"name": "gpuinfo-cache-fill", "version": "1.0.0", "private": True}, f)
-            rc, output = npm(args, cmd + ["--prefer-offline"], tmp)
-            if rc != 0:
-                fail(f"npm {' '.join(cmd)} failed ({rc}):\n{output}")
-        rc, output = npm(args, cmd + ["--offline"], folder)
     if rc != 0:
         fail(f"npm {' '.join(cmd)} --offline failed ({rc}):\n{output}")
     print(f"npm {' '.join(cmd)} --offline: installed", flush=True)
@@ -140,8 +137,9 @@ def check_files(args, package):
     for name in ("LICENSE", "README.md", "index.d.ts", DLL_NAME):
         if name not in manifest["files"]:
             fail(f"package.json's files lack {name}")
-    if manifest.get("os") != ["win32"] or manifest.get("cpu") != ["x64"]:
-        fail(f"os {manifest.get('os')}, cpu {manifest.get('cpu')}: want win32 and x64")
+    # Either would make npm refuse the package in a project's Linux or macOS CI.
+    if "os" in manifest or "cpu" in manifest:
+        fail(f"os {manifest.get('os')}, cpu {manifest.get('cpu')}: want neither")
     installed = sorted(os.listdir(package))
     if installed != sorted(p.split("/", 1)[1] for p in packed):
         fail(f"npm installed {installed}")
