@@ -327,9 +327,9 @@ def main():
         with open(os.path.join(consumer, "main.js"), "w") as f:
             f.write(CONSUMER_SCRIPT)
         # For Windows from Linux, as the Node binding's install tests do: the
-        # target platform told, the package's os/cpu allowed here, no install
-        # scripts run in the wrong platform's node.
-        install = ["install", PACKAGE, "--registry", registry.url, "--os=win32", "--cpu=x64", "--force",
+        # target platform told (koffi's Windows part comes with it), no
+        # install scripts run in the wrong platform's node.
+        install = ["install", PACKAGE, "--registry", registry.url, "--os=win32", "--cpu=x64",
                    "--ignore-scripts"]
         print(f"install: npm {' '.join(install)}", flush=True)
         npm(args, install, consumer, cache)
