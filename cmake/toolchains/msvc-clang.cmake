@@ -23,7 +23,8 @@ set(CMAKE_ASM_MASM_FLAGS_INIT "-m64")
 # /GS- because the test programs' stand-in runtime has no security cookie
 # (the DLL turns /GS on for itself: its load configuration carries one); /Zl
 # so objects name no Visual C++ library that would not exist.
-set(msvc_clang_flags "--target=x86_64-pc-windows-msvc /clang:-fgnuc-version=4.2.1 -imsvc ${MINGW_ROOT}/include /GS- /Zl")
+set(MSVC_CLANG_TARGET x86_64-pc-windows-msvc)
+set(msvc_clang_flags "--target=${MSVC_CLANG_TARGET} /clang:-fgnuc-version=4.2.1 -imsvc ${MINGW_ROOT}/include /GS- /Zl")
 set(CMAKE_C_FLAGS_INIT "${msvc_clang_flags}")
 set(CMAKE_CXX_FLAGS_INIT "${msvc_clang_flags}")
 
@@ -33,7 +34,6 @@ set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 # A second build may share the first's (-DMSVC_CLANG_SDK=...), as two
 # builds on one Windows machine share its SDK: the libraries' paths are
 # recorded in a PDB.
-set(MSVC_CLANG_TARGET x86_64-pc-windows-msvc)
 if(NOT MSVC_CLANG_SDK)
   set(MSVC_CLANG_SDK ${CMAKE_BINARY_DIR}/msvc-clang-sdk)
 endif()

@@ -45,12 +45,12 @@ def read_crate(path):
 def dependencies(toml):
     """The dependencies as the publish API lists them (cargo's NewCrateDependency)."""
     def listed(table, kind, target=None):
-        for name, spec in (table or {}).items():
-            spec = {"version": spec} if isinstance(spec, str) else spec
-            yield {"name": spec.get("package", name), "version_req": spec["version"],
-                   "features": spec.get("features", []), "optional": spec.get("optional", False),
-                   "default_features": spec.get("default-features", True), "target": target, "kind": kind,
-                   **({"explicit_name_in_toml": name} if "package" in spec else {})}
+        for name, wanted in (table or {}).items():
+            wanted = {"version": wanted} if isinstance(wanted, str) else wanted
+            yield {"name": wanted.get("package", name), "version_req": wanted["version"],
+                   "features": wanted.get("features", []), "optional": wanted.get("optional", False),
+                   "default_features": wanted.get("default-features", True), "target": target, "kind": kind,
+                   **({"explicit_name_in_toml": name} if "package" in wanted else {})}
     kinds = (("dependencies", "normal"), ("dev-dependencies", "dev"), ("build-dependencies", "build"))
     deps = [d for key, kind in kinds for d in listed(toml.get(key), kind)]
     for target, tables in (toml.get("target") or {}).items():

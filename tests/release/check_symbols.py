@@ -11,7 +11,6 @@ key, and match the CodeView entry of dist/'s signed image of that name
 image's, is reported.
 """
 import argparse
-import importlib.util
 import os
 import subprocess
 import sys
@@ -35,9 +34,8 @@ def main():
     parser.add_argument("--check-binary", required=True)
     args = parser.parse_args()
     # The PDB reader and the GUID's spelling are the binary check's own.
-    spec = importlib.util.spec_from_file_location("check_binary", args.check_binary)
-    binary = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(binary)
+    sys.path.insert(0, os.path.dirname(os.path.abspath(args.check_binary)))
+    import check_binary as binary
 
     archives = [f for f in os.listdir(args.dist) if f.endswith("-symbols.zip")]
     if not check(len(archives) == 1, f"one symbols archive in {args.dist}: {archives}"):
