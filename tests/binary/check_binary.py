@@ -63,7 +63,8 @@ indirect jump (x64: jmp r/m64; ARM64: BR, BLR or their authenticating
 forms to a register), which would let a guarded call go anywhere.
 --damage:  a negative run on a copy of the DLL damaged in memory, one fault
            each (DAMAGES): the check must name it.
---self-test: the debug directory rule against its table of cases.
+--self-test: the debug directory rule and the indirect-jump readers against
+           their tables of cases.
 --expect-failure: a negative run; passes only if the check fails and one of
            its messages contains the text.
 """
@@ -480,15 +481,47 @@ DEBUG_DIRECTORY_CASES = [
 ]
 
 
+# (architecture, the code's first bytes, whether the guard table must refuse
+# it as an indirect jump): each side of every range the readers test.
+INDIRECT_JUMP_CASES = [
+    ("x64", "ff e0", True),        # jmp rax (ModRM reg 4)
+    ("x64", "ff 20", True),        # jmp [rax]
+    ("x64", "ff 28", True),        # jmp far [rax] (reg 5)
+    ("x64", "40 ff e0", True),     # the first REX prefix
+    ("x64", "4f ff e7", True),     # the last REX prefix, jmp r15
+    ("x64", "ff d0", False),       # call rax (reg 2)
+    ("x64", "ff 18", False),       # call far [rax] (reg 3)
+    ("x64", "ff 30", False),       # push [rax] (reg 6)
+    ("x64", "3f ff e0", False),    # below the REX prefixes
+    ("x64", "50 ff e0", False),    # above them: push rax
+    ("x64", "ff", False),          # cut short
+    ("x64", "c3", False),          # ret
+    ("arm64", "e0 01 1f d6", True),   # br x15
+    ("arm64", "e0 01 3f d6", True),   # blr x15
+    ("arm64", "e0 09 1f d7", True),   # braa x15, x0
+    ("arm64", "e0 09 3f d7", True),   # blraa x15, x0
+    ("arm64", "c0 03 5f d6", False),  # ret
+    ("arm64", "e0 03 9f d6", False),  # eret
+    ("arm64", "7f 23 03 d5", False),  # pacibsp
+    ("arm64", "e0 01 1f", False),     # cut short
+]
+
+
 def self_test():
     failed = 0
+    for machine, code, expected in INDIRECT_JUMP_CASES:
+        got = INDIRECT_JUMP[machine](bytes.fromhex(code))
+        ok = got == expected
+        failed += not ok
+        print(f"{'ok  ' if ok else 'FAIL'} {machine} {code}: {'an indirect jump' if got else 'no indirect jump'}")
     for types, timestamp, mode, names, wanted, expected in DEBUG_DIRECTORY_CASES:
         problems = debug_directory_problems(types, timestamp, mode, names, wanted)
         ok = not problems if expected is None else any(expected in p for p in problems)
         failed += not ok
         print(f"{'ok  ' if ok else 'FAIL'} types {types}, stamp {timestamp:#x}, {mode}, CodeView {names}, "
               f"PDB {wanted}: {problems or 'accepted'}")
-    print(f"{len(DEBUG_DIRECTORY_CASES) - failed} passed, {failed} failed")
+    total = len(INDIRECT_JUMP_CASES) + len(DEBUG_DIRECTORY_CASES)
+    print(f"{total - failed} passed, {failed} failed")
     return 1 if failed else 0
 
 
